@@ -1,0 +1,29 @@
+// What every tool of the suite shares: version, build date, bug address and
+// the checked end of standard output. Header-only, so that a tool can use it
+// without linking any library of ours.
+#pragma once
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "build_info.hpp"
+
+inline constexpr char runekit_bug_address[] = "runekit-bugs@example.org";
+inline constexpr char runekit_copyright[] = "Copyright (C) 2026 The runekit developers.";
+
+// Flushes standard output and ends the process with `status`. If anything
+// written to standard output was lost, reports "<tool>: write error: <reason>"
+// once on standard error and ends with `error_status` instead, so that a full
+// disk is never reported as success.
+[[noreturn]] inline void finish_stdout(const char *tool, int status, int error_status) noexcept
+{
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        int error = errno != 0 ? errno : EIO;
+        std::fprintf(stderr, "%s: write error: %s\n", tool, std::strerror(error));
+        std::_Exit(error_status);
+    }
+    std::exit(status);
+}

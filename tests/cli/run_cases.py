@@ -1,0 +1,262 @@
+#!/usr/bin/env python3
+"""Runs the golden CLI cases of one or more .cases files.
+
+A .cases file is a list of records; each record starts with a line "[name]"
+and holds "key: value" lines. A line "prog: NAME" before the first record
+sets the default program of the file. Lines starting with "#" are comments.
+
+Keys (values are byte strings with the escapes \\n \\t \\r \\\\ \\xHH; "-py"
+keys hold a Python expression giving bytes instead):
+
+  prog        program to run (from --bin-dir)
+  args        arguments, split like a shell would (shlex); each argument is
+              then unescaped, so \\xHH gives raw bytes
+  stdin       bytes on standard input            stdin-py
+  stdin-mode  pipe (default), file (a regular file), dir (a directory),
+              closed, chunks (stdin-chunks-py: list of bytes, written with a
+              pause between them), devnull
+  file        bytes of a temporary file; "@FILE@" in args is its path
+  fifo        "yes": "@FIFO@" in args is a FIFO with a writer attached
+  env         NAME=VALUE pairs separated by blanks, added to the environment
+  stdout-to   pipe (default), full (/dev/full), closed
+  after       "cat": after the program, read what is left of the input
+              (a pipe or file shared with the program) into "rest"
+  rest        expected bytes left on the input for the next reader
+  stdout      expected standard output           stdout-py
+  stderr      expected standard error            stderr-py
+  status      expected exit status (default 0); "signal N" for a signal
+
+In expected texts and args, "@BUILD_DATE@" stands for the build date,
+"@FILE@", "@FIFO@" and "@DIR@" for the temporary paths. An expected key that
+is absent means "empty" for stdout and stderr.
+"""
+
+import argparse
+import difflib
+import os
+import re
+import shlex
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+ESCAPE = re.compile(rb"\\(x[0-9A-Fa-f]{2}|n|t|r|\\|0)")
+
+
+def unescape(text: str) -> bytes:
+    raw = text.encode("utf-8", "surrogateescape")
+
+    def repl(m):
+        code = m.group(1)
+        if code.startswith(b"x"):
+            return bytes([int(code[1:], 16)])
+        return {b"n": b"\n", b"t": b"\t", b"r": b"\r", b"\\": b"\\", b"0": b"\0"}[code]
+
+    return ESCAPE.sub(repl, raw)
+
+
+def parse(path):
+    defaults, cases, current = {}, [], None
+    with open(path, encoding="utf-8", errors="surrogateescape") as f:
+        for number, line in enumerate(f, 1):
+            line = line.rstrip("\n")
+            if not line.strip() or line.lstrip().startswith("#"):
+                continue
+            if line.startswith("[") and line.endswith("]"):
+                current = {"name": line[1:-1], "line": number}
+                cases.append(current)
+                continue
+            key, sep, value = line.partition(":")
+            if not sep:
+                sys.exit(f"{path}:{number}: expected 'key: value'")
+            value = value[1:] if value.startswith(" ") else value
+            target = current if current is not None else defaults
+            if key in target:
+                sys.exit(f"{path}:{number}: key '{key}' given twice")
+            target[key] = value
+    return [dict(defaults, **c) for c in cases]
+
+
+def value_of(case, key, subst):
+    if key + "-py" in case:
+        return eval(case[key + "-py"], {})  # noqa: S307 - test data of our own
+    if key in case:
+        data = unescape(case[key])
+        for token, replacement in subst.items():
+            data = data.replace(token.encode(), replacement)
+        return data
+    return None
+
+
+def feed_chunks(pipe, chunks):
+    try:
+        for i, chunk in enumerate(chunks):
+            if i:
+                time.sleep(0.3)
+            os.write(pipe, chunk)
+    except OSError:
+        pass
+    finally:
+        os.close(pipe)
+
+
+def run_case(case, opts, workdir):
+    subst = {
+        "@BUILD_DATE@": opts.build_date.encode(),
+        "@FILE@": os.path.join(workdir, "operand").encode(),
+        "@FIFO@": os.path.join(workdir, "fifo").encode(),
+        "@DIR@": workdir.encode(),
+    }
+    prog = os.path.join(opts.bin_dir, case["prog"])
+    args = [unescape(a) for a in shlex.split(case.get("args", ""))]
+    for token, replacement in subst.items():
+        args = [a.replace(token.encode(), replacement) for a in args]
+
+    keep_open = []
+    if "file" in case or "file-py" in case:
+        with open(subst["@FILE@"], "wb") as f:
+            f.write(value_of(case, "file", subst))
+    if case.get("fifo") == "yes":
+        os.mkfifo(subst["@FIFO@"])
+        keep_open.append(os.open(subst["@FIFO@"], os.O_RDWR | os.O_NONBLOCK))
+
+    env = dict(os.environ)
+    for k in ("LANG", "LANGUAGE") + tuple(k for k in env if k.startswith("LC_")):
+        env.pop(k, None)
+    env["LC_ALL"] = "C"
+    if opts.locpath:
+        env["LOCPATH"] = opts.locpath
+    for pair in case.get("env", "").split():
+        name, _, val = pair.partition("=")
+        env[name] = val
+
+    stdin_data = value_of(case, "stdin", subst) or b""
+    mode = case.get("stdin-mode", "pipe")
+    feeder = None
+    stdin_path = os.path.join(workdir, "stdin")
+    if mode == "pipe" or mode == "chunks":
+        read_end, write_end = os.pipe()
+        stdin = read_end
+        chunks = eval(case["stdin-chunks-py"], {}) if mode == "chunks" else [stdin_data]
+        feeder = threading.Thread(target=feed_chunks, args=(write_end, chunks))
+    elif mode == "file":
+        with open(stdin_path, "wb") as f:
+            f.write(stdin_data)
+        stdin = os.open(stdin_path, os.O_RDONLY)
+    elif mode == "dir":
+        stdin = os.open(workdir, os.O_RDONLY | os.O_DIRECTORY)
+    elif mode == "devnull":
+        stdin = os.open(os.devnull, os.O_RDONLY)
+    elif mode == "closed":
+        stdin = None
+    else:
+        sys.exit(f"unknown stdin-mode {mode}")
+
+    stdout_to = case.get("stdout-to", "pipe")
+    out_file = os.path.join(workdir, "stdout")
+    stdout = open(out_file, "wb") if stdout_to == "pipe" else None
+    if stdout_to == "full":
+        stdout = open("/dev/full", "wb")
+
+    def preexec():
+        signal.signal(signal.SIGPIPE, signal.SIG_DFL)
+        if mode == "closed":
+            os.close(0)
+        if stdout_to == "closed":
+            os.close(1)
+
+    err_file = os.path.join(workdir, "stderr")
+    with open(err_file, "wb") as stderr:
+        proc = subprocess.Popen(
+            [w.encode() for w in shlex.split(opts.wrapper)] + [prog.encode()] + args,
+            stdin=stdin if stdin is not None else subprocess.DEVNULL,
+            stdout=stdout if stdout is not None else subprocess.DEVNULL,
+            stderr=stderr,
+            env=env,
+            preexec_fn=preexec,
+            close_fds=True,
+        )
+        if feeder:
+            feeder.start()
+        try:
+            rc = proc.wait(timeout=opts.timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+            rc = "timeout"
+    rest = None
+    if case.get("after") == "cat" and stdin is not None and mode != "dir":
+        # What the program left on its input is what the next reader sees.
+        rest = b""
+        while True:
+            chunk = os.read(stdin, 1 << 16)
+            if not chunk:
+                break
+            rest += chunk
+    if feeder:
+        os.close(stdin)
+        stdin = None
+        feeder.join()
+    if stdin is not None:
+        os.close(stdin)
+    if stdout is not None:
+        stdout.close()
+    for fd in keep_open:
+        os.close(fd)
+
+    got = {
+        "stdout": open(out_file, "rb").read() if stdout_to == "pipe" else b"",
+        "stderr": open(err_file, "rb").read(),
+        "status": (f"signal {-rc}" if isinstance(rc, int) and rc < 0 else str(rc)).encode(),
+    }
+    want = {
+        "stdout": value_of(case, "stdout", subst) or b"",
+        "stderr": value_of(case, "stderr", subst) or b"",
+        "status": case.get("status", "0").encode(),
+    }
+    if "rest" in case or "rest-py" in case:
+        got["rest"] = rest if rest is not None else b""
+        want["rest"] = value_of(case, "rest", subst)
+    return got, want
+
+
+def show(data: bytes):
+    return [repr(line) for line in data.splitlines(keepends=True)] or ["(empty)"]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin-dir", required=True)
+    ap.add_argument("--build-date", required=True)
+    ap.add_argument("--locpath", default="")
+    ap.add_argument("--timeout", type=float, default=60.0)
+    ap.add_argument("--wrapper", default="", help="command to run each program under")
+    ap.add_argument("files", nargs="+")
+    opts = ap.parse_args()
+
+    passed = failed = 0
+    for path in opts.files:
+        for case in parse(path):
+            label = f"{os.path.basename(path)}:{case['line']} [{case['name']}]"
+            with tempfile.TemporaryDirectory(prefix="runekit-cli-") as workdir:
+                got, want = run_case(case, opts, workdir)
+            bad = [k for k in want if got[k] != want[k]]
+            if not bad:
+                passed += 1
+                continue
+            failed += 1
+            print(f"FAIL {label}")
+            for k in bad:
+                print(f"  {k} differs:")
+                for line in difflib.unified_diff(show(want[k]), show(got[k]), "expected", "got", lineterm="", n=2):
+                    print("    " + line[:400])
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

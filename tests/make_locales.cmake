@@ -1,0 +1,16 @@
+# Compiles the locales the CLI cases run under into LOCPATH, once.
+find_program(LOCALEDEF localedef REQUIRED)
+foreach(locale de_DE fr_FR en_US)
+  set(dir ${LOCPATH}/${locale}.UTF-8)
+  if(NOT EXISTS ${dir}/LC_NUMERIC)
+    file(MAKE_DIRECTORY ${LOCPATH})
+    # localedef warns (and exits 1) about harmless details of some sources;
+    # what counts is that the compiled locale is there afterwards.
+    execute_process(COMMAND ${LOCALEDEF} -c -i ${locale} -f UTF-8 ${dir}
+                    RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+    if(NOT EXISTS ${dir}/LC_NUMERIC)
+      message(FATAL_ERROR "localedef could not compile ${locale}.UTF-8 (status ${rc}); "
+                          "install Debian's 'locales' package")
+    endif()
+  endif()
+endforeach()

@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "decoder.hpp"
+#include "histogram.hpp"
+
+namespace {
+// Independent statement of legality: the shortest form of a Unicode scalar
+// value or surrogate, up to four bytes, with 10xxxxxx continuation bytes.
+bool oracle_legal(const std::vector<unsigned char> &s)
+{
+    const unsigned char b0 = s[0];
+    if (b0 < 0x80)
+        return s.size() == 1;
+    int len = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 0;
+    if (len == 0 || b0 >= 0xF8 || static_cast<int>(s.size()) != len)
+        return false;
+    std::uint32_t v = b0 & (0x7Fu >> len);
+    for (int i = 1; i < len; ++i) {
+        if ((s[i] & 0xC0) != 0x80)
+            return false;
+        v = (v << 6) | (s[i] & 0x3Fu);
+    }
+    const int shortest = v < 0x80 ? 1 : v < 0x800 ? 2 : v < 0x10000 ? 3 : 4;
+    return v <= 0x10FFFF && shortest == len;
+}
+
+bool legal(const std::vector<unsigned char> &s) { return utf8_sequence_is_legal(s); }
+
+// A pipe whose read end holds `bytes` followed by end of input.
+int pipe_with(const std::string &bytes)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    EXPECT_EQ(write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fds[1]);
+    return fds[0];
+}
+}  // namespace
+
+TEST(Legality, AgreesWithShortestFormRuleUpToThreeBytes)
+{
+    for (unsigned b0 = 0; b0 < 0x100; ++b0) {
+        const int e = utf8_extra_bytes[b0];
+        if (e == 0) {
+            EXPECT_EQ(legal({static_cast<unsigned char>(b0)}), oracle_legal({static_cast<unsigned char>(b0)})) << b0;
+            continue;
+        }
+        if (e > 2)
+            continue;
+        for (unsigned b1 = 0; b1 < 0x100; ++b1) {
+            if (e == 1) {
+                std::vector<unsigned char> s{static_cast<unsigned char>(b0), static_cast<unsigned char>(b1)};
+                ASSERT_EQ(legal(s), oracle_legal(s)) << b0 << " " << b1;
+                continue;
+            }
+            for (unsigned b2 = 0; b2 < 0x100; ++b2) {
+                std::vector<unsigned char> s{static_cast<unsigned char>(b0), static_cast<unsigned char>(b1),
+                                             static_cast<unsigned char>(b2)};
+                ASSERT_EQ(legal(s), oracle_legal(s)) << b0 << " " << b1 << " " << b2;
+            }
+        }
+    }
+}
+
+TEST(Legality, AgreesWithShortestFormRuleForFourBytes)
+{
+    const unsigned tails[] = {0x00, 0x3F, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xFF};
+    for (unsigned b0 = 0xF0; b0 <= 0xF7; ++b0)
+        for (unsigned b1 = 0; b1 < 0x100; ++b1)
+            for (unsigned b2 : tails)
+                for (unsigned b3 : tails) {
+                    std::vector<unsigned char> s{static_cast<unsigned char>(b0), static_cast<unsigned char>(b1),
+                                                 static_cast<unsigned char>(b2), static_cast<unsigned char>(b3)};
+                    ASSERT_EQ(legal(s), oracle_legal(s)) << b0 << " " << b1 << " " << b2 << " " << b3;
+                }
+}
+
+TEST(Legality, SurrogatesAndLongFormsHaveTheirOwnRules)
+{
+    EXPECT_TRUE(legal({0xED, 0xA0, 0x80}));  // encoded surrogates pass here
+    EXPECT_TRUE(legal({0xED, 0xBF, 0xBF}));
+    EXPECT_FALSE(legal({0xF8, 0x88, 0x80, 0x80, 0x80}));
+    EXPECT_FALSE(legal({0xFC, 0x84, 0x80, 0x80, 0x80, 0x80}));
+}
+
+TEST(ReadUtf8Char, ReturnsCodePointsThenEnd)
+{
+    const int fd = pipe_with("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    int length = 0;
+    const unsigned char *seq = nullptr;
+    const std::pair<std::uint32_t, int> expected[] = {{0x61, 1}, {0xE9, 2}, {0x20AC, 3}, {0x1F600, 4}};
+    for (auto [cp, len] : expected) {
+        EXPECT_EQ(read_utf8_char(fd, &length, &seq), cp);
+        EXPECT_EQ(length, len);
+    }
+    length = -7;
+    EXPECT_EQ(read_utf8_char(fd, &length, &seq), UTF8_END_OF_INPUT);
+    EXPECT_EQ(length, -7);  // not written at the end
+    close(fd);
+}
+
+TEST(ReadUtf8Char, InvalidSequenceIsConsumedWholeAndExposed)
+{
+    const int fd = pipe_with("\xF8\x80\x80\x80\x80z");
+    int length = 0;
+    const unsigned char *seq = nullptr;
+    EXPECT_EQ(read_utf8_char(fd, &length, &seq), UTF8_INVALID);
+    EXPECT_EQ(length, 5);
+    EXPECT_EQ(seq[0], 0xF8);
+    EXPECT_EQ(read_utf8_char(fd, &length, &seq), static_cast<std::uint32_t>('z'));
+    close(fd);
+}
+
+TEST(ReadUtf8Char, TruncationAndReadErrors)
+{
+    int length = 0;
+    const unsigned char *seq = nullptr;
+    int fd = pipe_with("\xE2\x82");
+    EXPECT_EQ(read_utf8_char(fd, &length, &seq), UTF8_TRUNCATED);
+    close(fd);
+    EXPECT_EQ(read_utf8_char(-1, &length, &seq), UTF8_READ_ERROR);
+    fd = open("/", O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(read_utf8_char(fd, &length, &seq), UTF8_READ_ERROR);
+    close(fd);
+}
+
+TEST(ReadUtf8Char, GathersSequenceDeliveredInPieces)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "\xF0\x9F", 2), 2);
+    if (fork() == 0) {
+        usleep(100000);
+        (void)!write(fds[1], "\x98\x80", 2);
+        _exit(0);
+    }
+    close(fds[1]);
+    int length = 0;
+    const unsigned char *seq = nullptr;
+    EXPECT_EQ(read_utf8_char(fds[0], &length, &seq), 0x1F600u);
+    close(fds[0]);
+}
+
+TEST(Displayable, BlankAndInvisibleRanges)
+{
+    const std::pair<std::uint32_t, bool> cases[] = {
+        {0x00, false},   {0x20, false},   {0x21, true},    {0x7E, true},    {0x7F, false},
+        {0xA0, false},   {0xA1, true},    {0x1FFF, true},  {0x2000, false}, {0x200F, false},
+        {0x2010, true},  {0x2FFF, true},  {0x3000, false}, {0x3001, true},  {0xFEFE, true},
+        {0xFEFF, false}, {0xFF00, true},  {0xD800, true},  {0x10FFFF, true},
+    };
+    for (auto [k, shown] : cases)
+        EXPECT_EQ(is_displayable(k), shown) << std::hex << k;
+}
+
+TEST(CountBytewise, CountsAndPositions)
+{
+    static std::int64_t counts[char_count_slots];
+    const int fd = pipe_with("ab\nb\xC3\xA9\n\x80");
+    const count_result r = count_bytewise(fd, counts);
+    close(fd);
+    EXPECT_EQ(r.status, UTF8_INVALID);
+    EXPECT_EQ(r.position.lines, 2);
+    EXPECT_EQ(r.position.characters, 6);
+    EXPECT_EQ(r.position.bytes, 7);
+    EXPECT_EQ(counts['b'], 2);
+    EXPECT_EQ(counts[0xE9], 1);
+    EXPECT_EQ(counts['\n'], 2);
+    ASSERT_NE(r.sequence, nullptr);
+    EXPECT_EQ(r.sequence[0], 0x80);
+}

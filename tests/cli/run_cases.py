@@ -18,6 +18,7 @@ keys hold a Python expression giving bytes instead):
   file        bytes of a temporary file; "@FILE@" in args is its path
   fifo        "yes": "@FIFO@" in args is a FIFO with a writer attached
   env         NAME=VALUE pairs separated by blanks, added to the environment
+              (the default locale is LC_ALL=C unless env sets LANG or LC_*)
   stdout-to   pipe (default), full (/dev/full), closed
   after       "cat": after the program, read what is left of the input
               (a pipe or file shared with the program) into "rest"
@@ -132,6 +133,8 @@ def run_case(case, opts, workdir):
         env["LOCPATH"] = opts.locpath
     for pair in case.get("env", "").split():
         name, _, val = pair.partition("=")
+        if name == "LANG" or name.startswith("LC_"):
+            env.pop("LC_ALL", None)  # the case chooses the locale itself
         env[name] = val
 
     stdin_data = value_of(case, "stdin", subst) or b""

@@ -170,9 +170,9 @@ TEST(CountBytewise, CountsAndPositions)
     EXPECT_EQ(r.position.lines, 2);
     EXPECT_EQ(r.position.characters, 6);
     EXPECT_EQ(r.position.bytes, 7);
-    EXPECT_EQ(counts['b'], 2);
+    EXPECT_EQ(counts[0x62], 2);
     EXPECT_EQ(counts[0xE9], 1);
-    EXPECT_EQ(counts['\n'], 2);
+    EXPECT_EQ(counts[0x0A], 2);
     ASSERT_NE(r.sequence, nullptr);
     EXPECT_EQ(r.sequence[0], 0x80);
 }

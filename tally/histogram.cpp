@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-count_result count_bytewise(int fd, std::span<std::int64_t> counts) noexcept
+count_result count_bytewise(int fd, char_tally &tally) noexcept
 {
     count_result r;
     for (;;) {
@@ -17,7 +17,7 @@ count_result count_bytewise(int fd, std::span<std::int64_t> counts) noexcept
         r.position.bytes += length;
         if (c == 0x0A)
             ++r.position.lines;
-        ++counts[c];
+        count_char(tally, c);
         ++r.position.characters;
     }
 }
@@ -52,21 +52,26 @@ void put_utf8(std::uint32_t k) noexcept
     }
 }
 
-void write_table(std::span<const std::int64_t> counts, std::int64_t characters, table_columns columns) noexcept
+void write_table(const char_tally &tally, std::int64_t characters, table_columns columns) noexcept
 {
     const double total = static_cast<double>(characters);
-    for (std::size_t k = 0; k < counts.size(); ++k) {
-        const std::int64_t n = counts[k];
-        if (n == 0)
-            continue;
-        if (columns.counts)
-            std::printf("\t%7.3f\t%8ld", static_cast<double>(n) / total * 100.0, static_cast<long>(n));
-        if (columns.code)
-            std::printf("\t0x%06lX", static_cast<unsigned long>(k));
-        if (columns.glyph && is_displayable(static_cast<std::uint32_t>(k))) {
-            std::putchar('\t');
-            put_utf8(static_cast<std::uint32_t>(k));
+    for (std::size_t page = 0; page < count_pages; ++page) {
+        if (!tally.touched[page])
+            continue;  // every counter of the page is still zero
+        const std::size_t first = page << count_page_shift;
+        for (std::size_t k = first; k < first + (std::size_t{1} << count_page_shift); ++k) {
+            const std::int64_t n = tally.char_counts[k];
+            if (n == 0)
+                continue;
+            if (columns.counts)
+                std::printf("\t%7.3f\t%8ld", static_cast<double>(n) / total * 100.0, static_cast<long>(n));
+            if (columns.code)
+                std::printf("\t0x%06lX", static_cast<unsigned long>(k));
+            if (columns.glyph && is_displayable(static_cast<std::uint32_t>(k))) {
+                std::putchar('\t');
+                put_utf8(static_cast<std::uint32_t>(k));
+            }
+            std::putchar('\n');
         }
-        std::putchar('\n');
     }
 }

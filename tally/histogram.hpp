@@ -6,8 +6,25 @@
 
 #include "decoder.hpp"
 
-// One counter per 21-bit code point.
+// One counter per 21-bit code point, grouped in pages of 512 counters (4 KiB).
 inline constexpr std::size_t char_count_slots = 0x200000;
+inline constexpr std::size_t count_page_shift = 9;
+inline constexpr std::size_t count_pages = char_count_slots >> count_page_shift;
+
+// The counters, and a flag per page that is set before any counter of the
+// page is incremented, so that the output scan can pass over the pages that
+// were never written (most of them, for most inputs) without touching them.
+struct char_tally {
+    std::int64_t char_counts[char_count_slots];
+    std::uint8_t touched[count_pages];
+};
+
+// Adds one to the counter of code point c.
+inline void count_char(char_tally &tally, std::uint32_t c) noexcept
+{
+    tally.touched[c >> count_page_shift] = 1;
+    ++tally.char_counts[c];
+}
 
 // Which columns of the table are written.
 struct table_columns {
@@ -32,8 +49,9 @@ struct count_result {
     input_position position;
 };
 
-// Counts every character of fd into counts, one read_utf8_char call at a time.
-[[nodiscard]] count_result count_bytewise(int fd, std::span<std::int64_t> counts) noexcept;
+// Counts every character of fd, one read_utf8_char call at a time: the
+// reference path, which never reads past the sequence it decodes.
+[[nodiscard]] count_result count_bytewise(int fd, char_tally &tally) noexcept;
 
 // False for the blank, control, zero-width and byte-order-mark code points.
 [[nodiscard]] bool is_displayable(std::uint32_t k) noexcept;
@@ -43,4 +61,4 @@ struct count_result {
 void put_utf8(std::uint32_t k) noexcept;
 
 // Writes one line per non-zero counter, in code-point order.
-void write_table(std::span<const std::int64_t> counts, std::int64_t characters, table_columns columns) noexcept;
+void write_table(const char_tally &tally, std::int64_t characters, table_columns columns) noexcept;

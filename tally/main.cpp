@@ -5,7 +5,7 @@
 #include <libintl.h>
 #include <unistd.h>
 
-#include "histogram.hpp"
+#include "block.hpp"
 #include "tool.hpp"
 
 #ifndef RUNEKIT_LOCALEDIR
@@ -44,7 +44,7 @@ void print_version() noexcept
 
 // Counters for every 21-bit code point; static, so the pages that are never
 // touched are never materialised.
-std::int64_t char_counts[char_count_slots];
+char_tally tally;
 }  // namespace
 
 int main(int argc, char **argv)
@@ -82,10 +82,10 @@ int main(int argc, char **argv)
     bindtextdomain("runekit", RUNEKIT_LOCALEDIR);
     textdomain("runekit");
 
-    const count_result r = count_bytewise(STDIN_FILENO, char_counts);
+    const count_result r = count_fd(STDIN_FILENO, tally);
     const input_position &p = r.position;
     report_decode_failure(r.status, r.sequence, p.lines, p.characters, p.bytes);
 
-    write_table(char_counts, p.characters, columns);
+    write_table(tally, p.characters, columns);
     finish_stdout(tool_name, EXIT_SUCCESS, EXIT_FAILURE);
 }

@@ -162,9 +162,10 @@ TEST(Displayable, BlankAndInvisibleRanges)
 
 TEST(CountBytewise, CountsAndPositions)
 {
-    static std::int64_t counts[char_count_slots];
+    static char_tally tally;
     const int fd = pipe_with("ab\nb\xC3\xA9\n\x80");
-    const count_result r = count_bytewise(fd, counts);
+    const count_result r = count_bytewise(fd, tally);
+    const std::int64_t *counts = tally.char_counts;
     close(fd);
     EXPECT_EQ(r.status, UTF8_INVALID);
     EXPECT_EQ(r.position.lines, 2);

@@ -6,8 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifndef RUNEKIT_TALLY_BLOCK_SIZE
+#define RUNEKIT_TALLY_BLOCK_SIZE (1 << 20)
+#endif
+
+const std::size_t tally_block_size = RUNEKIT_TALLY_BLOCK_SIZE;
+
 namespace {
-constexpr std::size_t block_size = std::size_t{1} << 20;
+constexpr std::size_t block_size = RUNEKIT_TALLY_BLOCK_SIZE;
+static_assert(block_size >= 6 && block_size <= (std::size_t{1} << 30), "a block holds any sequence, and its counts fit in 32 bits");
 unsigned char block[block_size];
 unsigned char failed_sequence[6];  // copy of the ill-formed sequence for the report
 

@@ -7,6 +7,10 @@
 
 #include "histogram.hpp"
 
+// Bytes read at a time (1 MiB; test builds use a tiny block to put block
+// boundaries everywhere).
+extern const std::size_t tally_block_size;
+
 // What scan_block found at the front of a block.
 struct block_scan {
     std::size_t consumed = 0;      // bytes of whole legal sequences, all counted

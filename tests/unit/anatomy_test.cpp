@@ -1,0 +1,230 @@
+// Unit tests of RuneAnatomy's core: value classes, offset conversion, the
+// gathering of continuation bytes and the properties of the report.
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "explain.hpp"
+#include "input.hpp"
+#include "utf8.hpp"
+
+namespace {
+
+struct explained {
+    std::string text;
+    int status;
+};
+
+// Runs explain_sequence into a memory stream.
+explained explain(std::span<const unsigned char> bytes, int present)
+{
+    char *data = nullptr;
+    std::size_t size = 0;
+    std::FILE *out = open_memstream(&data, &size);
+    EXPECT_NE(out, nullptr);
+    const int status = explain_sequence(out, bytes, present);
+    std::fclose(out);
+    explained r{std::string(data, size), status};
+    std::free(data);
+    return r;
+}
+
+std::vector<std::string> lines_of(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(text.substr(start, nl - start));
+    return lines;
+}
+
+// A well-formed sequence with lead b0, its continuation bytes all `fill`.
+std::array<unsigned char, 6> sequence(unsigned char b0, unsigned char fill)
+{
+    return {b0, fill, fill, fill, fill, fill};
+}
+
+}  // namespace
+
+TEST(ValueClasses, ShortestLengthBoundaries)
+{
+    EXPECT_EQ(shortest_length(0x00), 1);
+    EXPECT_EQ(shortest_length(0x7F), 1);
+    EXPECT_EQ(shortest_length(0x80), 2);
+    EXPECT_EQ(shortest_length(0x7FF), 2);
+    EXPECT_EQ(shortest_length(0x800), 3);
+    EXPECT_EQ(shortest_length(0xFFFF), 3);
+    EXPECT_EQ(shortest_length(0x10000), 4);
+    EXPECT_EQ(shortest_length(0x10FFFF), 4);
+}
+
+TEST(ValueClasses, FirstApplicableFormWins)
+{
+    EXPECT_EQ(classify_value(0x20AC, 3), sequence_form::valid);
+    EXPECT_EQ(classify_value(0x10FFFF, 4), sequence_form::valid);
+    EXPECT_EQ(classify_value(0x110000, 4), sequence_form::out_of_range);
+    EXPECT_EQ(classify_value(0x110000, 5), sequence_form::out_of_range);  // also overlong
+    EXPECT_EQ(classify_value(0xFFFFFFFF, 6), sequence_form::out_of_range);
+    EXPECT_EQ(classify_value(0x7FF, 3), sequence_form::overlong);
+    EXPECT_EQ(classify_value(0x800, 3), sequence_form::valid);
+    EXPECT_EQ(classify_value(0xD800, 4), sequence_form::overlong);  // also a surrogate
+    EXPECT_EQ(classify_value(0xD7FF, 3), sequence_form::valid);
+    EXPECT_EQ(classify_value(0xD800, 3), sequence_form::surrogate);
+    EXPECT_EQ(classify_value(0xDFFF, 3), sequence_form::surrogate);
+    EXPECT_EQ(classify_value(0xE000, 3), sequence_form::valid);
+}
+
+TEST(SpreadHex, DigitsEveryFourPlaces)
+{
+    EXPECT_STREQ(spread_hex(0x20AC).data(), "0   0   0   0   2   0   A   C");
+    EXPECT_STREQ(spread_hex(0xFEDCBA98).data(), "F   E   D   C   B   A   9   8");
+    EXPECT_EQ(std::string_view(spread_hex(0).data()).size(), 29u);
+}
+
+TEST(ParseOffset, AtolSyntax)
+{
+    EXPECT_EQ(parse_offset("3"), 3);
+    EXPECT_EQ(parse_offset(" \t+3xyz"), 3);
+    EXPECT_EQ(parse_offset("-12"), -12);
+    EXPECT_EQ(parse_offset(""), 0);
+    EXPECT_EQ(parse_offset("xyz"), 0);
+    EXPECT_EQ(parse_offset("0x10"), 0);  // decimal only
+}
+
+TEST(ParseOffset, SaturatesAndKeepsErrno)
+{
+    errno = 0;
+    EXPECT_EQ(parse_offset("99999999999999999999"), LONG_MAX);
+    EXPECT_EQ(parse_offset("-99999999999999999999"), LONG_MIN);
+    EXPECT_EQ(errno, 0);
+}
+
+TEST(GatherBytes, StopsAtEndOfInput)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "\x82", 1), 1);
+    close(fds[1]);
+    std::array<unsigned char, 3> into{};
+    EXPECT_EQ(gather_bytes(fds[0], into), 1);
+    EXPECT_EQ(into[0], 0x82);
+    close(fds[0]);
+}
+
+TEST(GatherBytes, TakesNoMoreThanAsked)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "\x82\xAC", 2), 2);
+    ASSERT_EQ(write(fds[1], "rest", 4), 4);
+    close(fds[1]);
+    std::array<unsigned char, 3> into{};
+    EXPECT_EQ(gather_bytes(fds[0], std::span(into).first(2)), 2);
+    char rest[8] = {};
+    EXPECT_EQ(read(fds[0], rest, sizeof rest), 4);
+    EXPECT_STREQ(rest, "rest");
+    close(fds[0]);
+}
+
+TEST(GatherBytes, FailureCountsAsMinusOne)
+{
+    std::array<unsigned char, 2> into{};
+    EXPECT_EQ(gather_bytes(-1, into), -1);
+    EXPECT_EQ(read_once(-1, into), -1);
+    EXPECT_EQ(errno, EBADF);
+}
+
+TEST(ExplainSequence, EmptySpanWritesNothing)
+{
+    const explained r = explain({}, 0);
+    EXPECT_EQ(r.status, anatomy_trouble);
+    EXPECT_TRUE(r.text.empty());
+}
+
+TEST(ExplainSequence, CountIsClampedToTheBuffer)
+{
+    const std::array<unsigned char, 2> bytes = {0xE2, 0x82};
+    const explained r = explain(bytes, 99);
+    EXPECT_EQ(r.status, anatomy_invalid);
+    EXPECT_NE(r.text.find("a total of 3 bytes are needed but\n only 2 bytes are present.\n"), std::string::npos);
+}
+
+// Every lead byte with every count and a few kinds of continuation byte gives
+// one whole verdict and a status that agrees with it.
+TEST(ExplainSequence, EveryLeadEveryCount)
+{
+    for (int b0 = 0; b0 < 256; ++b0) {
+        for (unsigned char fill : {0x80, 0xBF, 0x41, 0xC0}) {
+            for (int present = -1; present <= 7; ++present) {
+                const auto bytes = sequence(static_cast<unsigned char>(b0), fill);
+                const explained r = explain(bytes, present);
+                ASSERT_FALSE(r.text.empty());
+                ASSERT_EQ(r.text.back(), '\n');
+                const int needed = 1 + utf8_extra_bytes[b0];
+                if (b0 < 0xC0)
+                    EXPECT_EQ(r.status, anatomy_ok) << b0;
+                else if (present < needed) {
+                    EXPECT_EQ(r.status, anatomy_invalid) << b0;
+                    EXPECT_NE(r.text.find(" only " + std::to_string(std::max(present, 0)) + " bytes"),
+                              std::string::npos);
+                } else if (!is_continuation(fill)) {
+                    EXPECT_EQ(r.status, anatomy_invalid) << b0;
+                    EXPECT_NE(r.text.find("because byte 2,"), std::string::npos);
+                } else {
+                    const std::uint32_t v = utf8_decode(std::span(bytes).first(needed));
+                    const bool valid = classify_value(v, needed) == sequence_form::valid;
+                    EXPECT_EQ(r.status, valid ? anatomy_ok : anatomy_invalid) << b0;
+                    EXPECT_EQ(lines_of(r.text).size(), valid ? 12u : 14u) << b0;
+                }
+            }
+        }
+    }
+}
+
+// In every full report the guide's hexadecimal digits stand under the first
+// of the four binary digits each one stands for.
+TEST(ExplainSequence, GuideLinesUpWithBinary)
+{
+    for (int b0 = 0xC0; b0 < 256; ++b0) {
+        for (unsigned char fill : {0x80, 0x9A, 0xBF}) {
+            const auto bytes = sequence(static_cast<unsigned char>(b0), fill);
+            const std::vector<std::string> lines = lines_of(explain(bytes, 6).text);
+            ASSERT_GE(lines.size(), 12u);
+            const std::string &binary = lines[10];
+            const std::string &guide = lines[11];
+            const std::size_t at = binary.size() - 32;
+            ASSERT_EQ(guide.size(), at + 29);
+            EXPECT_EQ(guide.find_first_not_of(' '), at);
+            for (std::size_t k = 0; k < 8; ++k) {
+                const unsigned long nibble = std::stoul(binary.substr(at + 4 * k, 4), nullptr, 2);
+                EXPECT_EQ(guide[at + 4 * k], "0123456789ABCDEF"[nibble]) << b0;
+            }
+        }
+    }
+}
+
+// For the leads that carry a length prefix, the payload groups joined are
+// the low B bits of the padded value, and the padding is 32 - B zeros.
+TEST(ExplainSequence, PayloadGroupsMakeTheValue)
+{
+    for (int b0 = 0xC0; b0 <= 0xFD; ++b0) {
+        const auto bytes = sequence(static_cast<unsigned char>(b0), 0xA5);
+        const std::vector<std::string> lines = lines_of(explain(bytes, 6).text);
+        ASSERT_GE(lines.size(), 12u);
+        std::string groups = lines[9].substr(lines[9].find(": ") + 2);
+        std::erase(groups, ' ');
+        const std::string binary = lines[10].substr(lines[10].size() - 32);
+        EXPECT_EQ(std::string(32 - groups.size(), '0') + groups, binary) << b0;
+        const std::size_t payload = 6 + 5 * static_cast<std::size_t>(utf8_extra_bytes[b0]);
+        EXPECT_EQ(groups.size(), payload) << b0;
+    }
+}

@@ -19,6 +19,7 @@ unsigned char block[block_size];
 unsigned char failed_sequence[6];  // copy of the ill-formed sequence for the report
 
 constexpr std::uint64_t high_bits = 0x8080808080808080u;
+constexpr std::size_t prefetch_depth = 64;  // characters between fetch and increment
 
 // Adds the per-lane ASCII counts of a block to the table.
 void merge_ascii(const std::uint32_t (&lanes)[4][128], char_tally &tally) noexcept
@@ -149,6 +150,8 @@ block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) no
     // ASCII is counted in four lanes of 32-bit counters (a block is at most
     // 1 MiB), so that runs of one letter do not wait on each other's stores.
     std::uint32_t lanes[4][128] = {};
+    std::uint32_t pending[prefetch_depth];  // decoded, counter being fetched
+    std::size_t queued = 0;
     const unsigned char *p = data.data();
     const unsigned char *const end = p + data.size();
     block_scan s;
@@ -180,10 +183,21 @@ block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) no
             s.length = e + 1;
             break;
         }
-        count_char(tally, utf8_decode(seq));
+        // The counter is fetched now and incremented a few characters later,
+        // so that the cache misses of scattered code points overlap.
+        const std::uint32_t c = utf8_decode(seq);
+        __builtin_prefetch(&tally.char_counts[c], 1);
+        tally.touched[c >> count_page_shift] = 1;
+        const std::size_t slot = queued & (prefetch_depth - 1);
+        if (queued >= prefetch_depth)
+            ++tally.char_counts[pending[slot]];
+        pending[slot] = c;
+        ++queued;
         p += e + 1;
         ++s.characters;
     }
+    for (std::size_t i = queued > prefetch_depth ? queued - prefetch_depth : 0; i < queued; ++i)
+        ++tally.char_counts[pending[i & (prefetch_depth - 1)]];
     merge_ascii(lanes, tally);
     s.consumed = static_cast<std::size_t>(p - data.data());
     return s;

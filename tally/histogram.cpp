@@ -1,6 +1,10 @@
 #include "histogram.hpp"
 
+#include <clocale>
 #include <cstdio>
+#include <string_view>
+
+#include "format.hpp"
 
 count_result count_bytewise(int fd, char_tally &tally) noexcept
 {
@@ -35,26 +39,15 @@ bool is_displayable(std::uint32_t k) noexcept
 
 void put_utf8(std::uint32_t k) noexcept
 {
-    if (k < 0x80) {
-        std::putchar(static_cast<int>(k));
-    } else if (k < 0x800) {
-        std::putchar(static_cast<int>(0xC0 | (k >> 6)));
-        std::putchar(static_cast<int>(0x80 | (k & 0x3F)));
-    } else if (k < 0x10000) {
-        std::putchar(static_cast<int>(0xE0 | (k >> 12)));
-        std::putchar(static_cast<int>(0x80 | ((k >> 6) & 0x3F)));
-        std::putchar(static_cast<int>(0x80 | (k & 0x3F)));
-    } else if (k <= 0x1FFFFF) {
-        std::putchar(static_cast<int>(0xF0 | (k >> 18)));
-        std::putchar(static_cast<int>(0x80 | ((k >> 12) & 0x3F)));
-        std::putchar(static_cast<int>(0x80 | ((k >> 6) & 0x3F)));
-        std::putchar(static_cast<int>(0x80 | (k & 0x3F)));
-    }
+    char bytes[4];
+    std::fwrite(bytes, 1, encode_utf8(bytes, k), stdout);
 }
 
 void write_table(const char_tally &tally, std::int64_t characters, table_columns columns) noexcept
 {
     const double total = static_cast<double>(characters);
+    const std::string_view point = std::localeconv()->decimal_point;
+    char line[128];
     for (std::size_t page = 0; page < count_pages; ++page) {
         if (!tally.touched[page])
             continue;  // every counter of the page is still zero
@@ -63,15 +56,23 @@ void write_table(const char_tally &tally, std::int64_t characters, table_columns
             const std::int64_t n = tally.char_counts[k];
             if (n == 0)
                 continue;
-            if (columns.counts)
-                std::printf("\t%7.3f\t%8ld", static_cast<double>(n) / total * 100.0, static_cast<long>(n));
-            if (columns.code)
-                std::printf("\t0x%06lX", static_cast<unsigned long>(k));
-            if (columns.glyph && is_displayable(static_cast<std::uint32_t>(k))) {
-                std::putchar('\t');
-                put_utf8(static_cast<std::uint32_t>(k));
+            std::size_t length = 0;
+            if (columns.counts) {
+                line[length++] = '\t';
+                length += format_fixed3(line + length, static_cast<double>(n) / total * 100.0, point, 7);
+                line[length++] = '\t';
+                length += format_decimal(line + length, static_cast<std::uint64_t>(n), 8);
             }
-            std::putchar('\n');
+            if (columns.code) {
+                line[length++] = '\t';
+                length += format_code(line + length, static_cast<std::uint32_t>(k));
+            }
+            if (columns.glyph && is_displayable(static_cast<std::uint32_t>(k))) {
+                line[length++] = '\t';
+                length += encode_utf8(line + length, static_cast<std::uint32_t>(k));
+            }
+            line[length++] = '\n';
+            std::fwrite(line, 1, length, stdout);
         }
     }
 }

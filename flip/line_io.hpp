@@ -9,7 +9,7 @@ enum class read_status { line, end, read_error, no_memory };
 
 // State of the line reader. `block` holds what the last read(2) returned,
 // from `start` to `end` not yet handed out; `spill` collects a line that
-// crosses the end of a block. Zero-initialise, then call open_reader.
+// crosses the end of a block. Set up by open_reader.
 struct line_reader {
     int fd;
     unsigned char *block;

@@ -1,0 +1,145 @@
+// runeflip: writes each line of UTF-8 text on standard input with its
+// characters in reverse order.
+#include <cerrno>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "line_io.hpp"
+#include "reverse.hpp"
+#include "tool.hpp"
+
+namespace {
+constexpr char tool_name[] = "runeflip";
+// Messages about storage and output carry the short name.
+constexpr char short_name[] = "rflip";
+
+constexpr int status_usage = 1;      // help, version, an operand
+constexpr int status_failure = 2;    // unknown option, storage, reading or writing
+constexpr int status_truncated = 3;  // a sequence cut short
+
+// Output is gathered in blocks of this size (more for a longer line).
+constexpr std::size_t output_bytes = std::size_t{1} << 20;
+
+constexpr const char *help_lines[] = {
+    "Read UTF-8 input line-by-line and emit reversed character-by-character.\n",
+    "       -h Print help information.\n",
+    "       -v Print version information.\n",
+    "\n",
+};
+
+void print_help() noexcept
+{
+    for (const char *line : help_lines)
+        std::fputs(line, stderr);
+}
+
+void print_version() noexcept
+{
+    std::fprintf(stderr, "\n%s  %s\n", tool_name, runekit_version);
+    std::fprintf(stderr, "Compiled %s\n", runekit_build_date);
+    std::fprintf(stderr, "%s\n", runekit_copyright);
+    std::fputs("This program is free software; you can redistribute it and/or modify\n", stderr);
+    std::fputs("it under the terms of version 3 of the GNU General Public License\n", stderr);
+    std::fputs("as published by the Free Software Foundation.\n", stderr);
+    std::fprintf(stderr, "Report bugs to: %s\n", runekit_bug_address);
+}
+
+// Only the first argument counts. Returns the exit status it calls for.
+[[nodiscard]] int handle_argument(const char *arg) noexcept
+{
+    if (arg[0] != '-' || arg[1] == 'h') {
+        print_help();
+        return status_usage;
+    }
+    if (arg[1] == 'v') {
+        print_version();
+        return status_usage;
+    }
+    // For a lone "-" this writes the terminating NUL byte itself.
+    std::fprintf(stderr, "Option %c not recognized.\n", arg[1]);
+    return status_failure;
+}
+
+// Writes what is gathered to standard output; a failed write ends the process.
+void flush_or_fail(output_buffer &out) noexcept
+{
+    const int error = flush_output(out, STDOUT_FILENO);
+    if (error != 0) {
+        std::fprintf(stderr, "%s: write error: %s\n", short_name, std::strerror(error));
+        std::_Exit(status_failure);
+    }
+}
+
+// The lines finished so far are written before any report, so that they
+// stay written as if each had been written at once.
+[[noreturn]] void fail_storage(output_buffer &out) noexcept
+{
+    flush_or_fail(out);
+    std::fprintf(stderr, "%s: failed to allocate storage.\n", short_name);
+    std::exit(status_failure);
+}
+
+[[noreturn]] void fail_read(output_buffer &out, int error) noexcept
+{
+    flush_or_fail(out);
+    std::fprintf(stderr, "%s: read error: %s\n", short_name, std::strerror(error));
+    std::exit(status_failure);
+}
+
+[[noreturn]] void fail_truncated(output_buffer &out, std::uint64_t line_number, const reverse_result &r) noexcept
+{
+    flush_or_fail(out);
+    std::fprintf(stderr, "Truncated UTF-8 sequence at byte %" PRId64 " of line %" PRIu64 "\n", r.position,
+                 line_number);
+    std::fprintf(stderr, "%" PRId64 " continuation bytes %s required but only %" PRId64 " %s present.\n",
+                 r.needed, r.needed > 1 ? "are" : "is", r.present, r.present > 1 ? "are" : "is");
+    std::exit(status_truncated);
+}
+
+// Makes room in `out` for `needed` more bytes, writing out what is gathered
+// first when it does not fit behind it.
+void reserve_output(output_buffer &out, std::size_t needed) noexcept
+{
+    if (out.size - out.used >= needed)
+        return;
+    flush_or_fail(out);
+    if (out.size < needed && !grow_output(out, needed))
+        fail_storage(out);
+}
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc > 1)
+        return handle_argument(argv[1]);
+
+    line_reader reader;
+    output_buffer out{};
+    if (!open_reader(reader, STDIN_FILENO) || !open_output(out, output_bytes))
+        fail_storage(out);
+
+    std::uint64_t line_number = 0;
+    std::span<const unsigned char> line;
+    for (;;) {
+        const read_status got = read_line(reader, line);
+        if (got == read_status::end)
+            break;
+        if (got == read_status::no_memory)
+            fail_storage(out);
+        if (got == read_status::read_error)
+            fail_read(out, reader.error);
+        ++line_number;
+        reserve_output(out, line.size() + 1);
+        const reverse_result r = reverse_line(line, out.data + out.used);
+        if (r.status == reverse_status::truncated)
+            fail_truncated(out, line_number, r);
+        out.used += static_cast<std::size_t>(r.length);
+        out.data[out.used++] = '\n';
+    }
+    flush_or_fail(out);
+    finish_stdout(short_name, EXIT_SUCCESS, status_failure);
+}

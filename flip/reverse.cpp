@@ -1,0 +1,86 @@
+#include "reverse.hpp"
+
+#include <cstring>
+
+#include "utf8.hpp"
+
+namespace {
+[[nodiscard]] reverse_result truncated_at(std::int64_t p, std::int64_t t, std::int64_t limit) noexcept
+{
+    return {reverse_status::truncated, 0, p, t, limit - p};
+}
+}  // namespace
+
+// The backward scan. p runs from the line length down to 1 over b = line[p-1];
+// `limit` is the index of the first byte of the character emitted last (the
+// one that follows position p in the line), so the bytes from p up to limit
+// are exactly the continuation bytes skipped since then.
+reverse_result reverse_line_bytewise(std::span<const unsigned char> line, unsigned char *out) noexcept
+{
+    const unsigned char *in = line.data();
+    const auto length = static_cast<std::int64_t>(line.size());
+    std::int64_t limit = length;
+    std::int64_t n = 0;
+    for (std::int64_t p = length; p >= 1; --p) {
+        const unsigned char b = in[p - 1];
+        if (b < 0x80) {
+            out[n++] = b;  // 0xxxxxxx: a character of its own
+            limit = p - 1;
+        } else if (is_continuation(b)) {
+            continue;      // 10xxxxxx: claimed by a lead further left, or by none
+        } else {
+            const std::int64_t t = utf8_extra_bytes[b];  // 11xxxxxx: 1 to 5
+            if (p + t > limit)
+                return truncated_at(p, t, limit);
+            for (std::int64_t i = 0; i <= t; ++i)
+                out[n++] = in[p - 1 + i];
+            limit = p - 1;
+        }
+    }
+    return {reverse_status::reversed, n, 0, 0, 0};
+}
+
+namespace {
+// Eight bytes with their high bits clear are eight single-byte characters.
+constexpr std::uint64_t high_bits = 0x8080'8080'8080'8080u;
+}  // namespace
+
+// reverse_line_bytewise with a fast path for runs of single-byte characters:
+// eight of them are reversed at once by a byte swap (loading, swapping and
+// storing reverses their order in memory whatever the machine's byte order).
+// Everything else takes the same steps as the reference.
+reverse_result reverse_line(std::span<const unsigned char> line, unsigned char *out) noexcept
+{
+    const unsigned char *in = line.data();
+    std::int64_t p = static_cast<std::int64_t>(line.size());
+    std::int64_t limit = p;
+    std::int64_t n = 0;
+    while (p >= 1) {
+        if (p >= 8) {
+            std::uint64_t w;
+            std::memcpy(&w, in + p - 8, 8);
+            if ((w & high_bits) == 0) {
+                w = __builtin_bswap64(w);
+                std::memcpy(out + n, &w, 8);
+                n += 8;
+                p -= 8;
+                limit = p;
+                continue;
+            }
+        }
+        const unsigned char b = in[p - 1];
+        if (b < 0x80) {
+            out[n++] = b;
+            limit = p - 1;
+        } else if (!is_continuation(b)) {
+            const std::int64_t t = utf8_extra_bytes[b];
+            if (p + t > limit)
+                return truncated_at(p, t, limit);
+            std::memcpy(out + n, in + p - 1, static_cast<std::size_t>(t + 1));
+            n += t + 1;
+            limit = p - 1;
+        }
+        --p;
+    }
+    return {reverse_status::reversed, n, 0, 0, 0};
+}

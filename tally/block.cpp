@@ -19,6 +19,7 @@ unsigned char block[block_size];
 unsigned char failed_sequence[6];  // copy of the ill-formed sequence for the report
 
 constexpr std::uint64_t high_bits = 0x8080808080808080u;
+constexpr std::int64_t huge_page_threshold = 4 << 20;  // input bytes before huge pages pay
 constexpr std::size_t prefetch_depth = 64;  // characters between fetch and increment
 
 // Adds the per-lane ASCII counts of a block to the table.
@@ -68,6 +69,17 @@ bool record(const block_scan &s, const unsigned char *data, count_result &r) noe
     return true;
 }
 
+// Once the input has proved large, prefers huge pages for the counters.
+bool huge_pages_advised = false;
+
+void advise_when_large(const count_result &r, char_tally &tally) noexcept
+{
+    if (!huge_pages_advised && r.position.bytes >= huge_page_threshold) {
+        prefer_huge_pages(tally);
+        huge_pages_advised = true;
+    }
+}
+
 // Regular file: blocks, carrying a partial sequence over to the next block.
 count_result count_file(int fd, off_t start, char_tally &tally) noexcept
 {
@@ -89,6 +101,7 @@ count_result count_file(int fd, off_t start, char_tally &tally) noexcept
         }
         tail = size - s.consumed;
         std::memmove(block, block + s.consumed, tail);
+        advise_when_large(r, tally);
     }
 }
 
@@ -127,6 +140,7 @@ count_result count_pipe(int fd, int peek[2], char_tally &tally) noexcept
         }
         if (failed)
             return r;
+        advise_when_large(r, tally);
         if (s.consumed == size)
             continue;
         int length = 0;
@@ -183,9 +197,11 @@ block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) no
             s.length = e + 1;
             break;
         }
+        const std::uint32_t c = utf8_decode(seq);
+        ++s.characters;
+        p += e + 1;
         // The counter is fetched now and incremented a few characters later,
         // so that the cache misses of scattered code points overlap.
-        const std::uint32_t c = utf8_decode(seq);
         __builtin_prefetch(&tally.char_counts[c], 1);
         tally.touched[c >> count_page_shift] = 1;
         const std::size_t slot = queued & (prefetch_depth - 1);
@@ -193,8 +209,6 @@ block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) no
             ++tally.char_counts[pending[slot]];
         pending[slot] = c;
         ++queued;
-        p += e + 1;
-        ++s.characters;
     }
     for (std::size_t i = queued > prefetch_depth ? queued - prefetch_depth : 0; i < queued; ++i)
         ++tally.char_counts[pending[i & (prefetch_depth - 1)]];

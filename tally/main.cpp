@@ -2,9 +2,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <libintl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include "block.hpp"
@@ -48,19 +46,6 @@ void print_version() noexcept
 // touched are never materialised.
 char_tally tally;
 
-// Asks for the counters to be backed by huge pages where the system offers
-// them: counting scattered code points is bound by address translation.
-void prefer_huge_pages() noexcept
-{
-#ifdef MADV_HUGEPAGE
-    constexpr std::uintptr_t huge = std::uintptr_t{1} << 21;
-    const auto first = reinterpret_cast<std::uintptr_t>(&tally);
-    const std::uintptr_t start = (first + huge - 1) & ~(huge - 1);
-    const std::uintptr_t end = (first + sizeof tally) & ~(huge - 1);
-    if (end > start)
-        (void)madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
-#endif
-}
 }  // namespace
 
 int main(int argc, char **argv)
@@ -98,7 +83,6 @@ int main(int argc, char **argv)
     bindtextdomain("runekit", RUNEKIT_LOCALEDIR);
     textdomain("runekit");
 
-    prefer_huge_pages();
     const count_result r = count_fd(STDIN_FILENO, tally);
     const input_position &p = r.position;
     report_decode_failure(r.status, r.sequence, p.lines, p.characters, p.bytes);

@@ -13,6 +13,12 @@
 inline constexpr char runekit_bug_address[] = "runekit-bugs@example.org";
 inline constexpr char runekit_copyright[] = "Copyright (C) 2026 The runekit developers.";
 
+// Reports a failed write of standard output: "<tool>: write error: <reason>".
+inline void report_write_error(const char *tool, int error) noexcept
+{
+    std::fprintf(stderr, "%s: write error: %s\n", tool, std::strerror(error));
+}
+
 // Flushes standard output and ends the process with `status`. If anything
 // written to standard output was lost, reports "<tool>: write error: <reason>"
 // once on standard error and ends with `error_status` instead, so that a full
@@ -22,7 +28,7 @@ inline constexpr char runekit_copyright[] = "Copyright (C) 2026 The runekit deve
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         int error = errno != 0 ? errno : EIO;
-        std::fprintf(stderr, "%s: write error: %s\n", tool, std::strerror(error));
+        report_write_error(tool, error);
         std::_Exit(error_status);
     }
     std::exit(status);

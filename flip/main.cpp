@@ -69,7 +69,7 @@ void flush_or_fail(output_buffer &out) noexcept
 {
     const int error = flush_output(out, STDOUT_FILENO);
     if (error != 0) {
-        std::fprintf(stderr, "%s: write error: %s\n", short_name, std::strerror(error));
+        report_write_error(short_name, error);
         std::_Exit(status_failure);
     }
 }

@@ -1,5 +1,5 @@
-# Manual pages, install layout and the catalogue directory (included from
-# tests/CMakeLists.txt).
+# Manual pages, README examples, install layout and the catalogue directory
+# (included from tests/CMakeLists.txt).
 
 # Each page renders without warnings and documents what its program does:
 # every option it accepts, its statuses, and examples that come out as shown.
@@ -34,3 +34,9 @@ add_test(NAME install_localedir
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/check_localedir.py
                  --cmake ${CMAKE_COMMAND} --source-dir ${CMAKE_SOURCE_DIR})
 set_tests_properties(install_localedir PROPERTIES LABELS "install")
+
+# The README's example transcripts come out of the programs as shown.
+add_test(NAME readme_examples
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/check_readme_examples.py
+                 --bin-dir ${CMAKE_BINARY_DIR}/bin ${CMAKE_SOURCE_DIR}/README.md)
+set_tests_properties(readme_examples PROPERTIES LABELS "doc")

@@ -143,17 +143,8 @@ count_result count_pipe(int fd, int peek[2], char_tally &tally) noexcept
         advise_when_large(r, tally);
         if (s.consumed == size)
             continue;
-        int length = 0;
-        const unsigned char *sequence = nullptr;
-        const std::uint32_t c = read_utf8_char(fd, &length, &sequence);
-        if (c >= UTF8_FIRST_STATUS) {
-            r.status = c;
-            r.sequence = sequence;
+        if (!count_next_char(fd, tally, r))
             return r;
-        }
-        count_char(tally, c);
-        r.position.bytes += length;
-        ++r.position.characters;
     }
 }
 #endif

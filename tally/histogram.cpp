@@ -7,24 +7,30 @@
 
 #include "format.hpp"
 
+bool count_next_char(int fd, char_tally &tally, count_result &r) noexcept
+{
+    int length = 0;
+    const unsigned char *sequence = nullptr;
+    const std::uint32_t c = read_utf8_char(fd, &length, &sequence);
+    if (c >= UTF8_FIRST_STATUS) {
+        r.status = c;
+        r.sequence = sequence;
+        return false;
+    }
+    r.position.bytes += length;
+    if (c == 0x0A)
+        ++r.position.lines;
+    count_char(tally, c);
+    ++r.position.characters;
+    return true;
+}
+
 count_result count_bytewise(int fd, char_tally &tally) noexcept
 {
     count_result r;
-    for (;;) {
-        int length = 0;
-        const unsigned char *sequence = nullptr;
-        const std::uint32_t c = read_utf8_char(fd, &length, &sequence);
-        if (c >= UTF8_FIRST_STATUS) {
-            r.status = c;
-            r.sequence = sequence;
-            return r;
-        }
-        r.position.bytes += length;
-        if (c == 0x0A)
-            ++r.position.lines;
-        count_char(tally, c);
-        ++r.position.characters;
+    while (count_next_char(fd, tally, r)) {
     }
+    return r;
 }
 
 void prefer_huge_pages(char_tally &tally) noexcept

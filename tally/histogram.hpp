@@ -54,6 +54,10 @@ struct count_result {
     input_position position;
 };
 
+// Reads one sequence with read_utf8_char and counts it, advancing r's
+// position; false, with r.status and r.sequence set, when a status came.
+[[nodiscard]] bool count_next_char(int fd, char_tally &tally, count_result &r) noexcept;
+
 // Counts every character of fd, one read_utf8_char call at a time: the
 // reference path, which never reads past the sequence it decodes.
 [[nodiscard]] count_result count_bytewise(int fd, char_tally &tally) noexcept;

@@ -25,7 +25,8 @@ keys hold a Python expression giving bytes instead):
   stdout-to   pipe (default), full (/dev/full), closed
   limit-as    address-space limit of the program in bytes (RLIMIT_AS), to
               make its storage run out; such cases are skipped under a
-              wrapper, whose own needs the limit would not fit
+              wrapper, whose own needs the limit would not fit, and with
+              --no-limit-as (sanitizer builds reserve vast address space)
   after       "cat": after the program, read what is left of the input
               (a pipe or file shared with the program) into "rest"
   rest        expected bytes left on the input for the next reader
@@ -252,6 +253,7 @@ def main():
     ap.add_argument("--timeout", type=float, default=60.0)
     ap.add_argument("--wrapper", default="", help="command to run each program under")
     ap.add_argument("--failread", default="", help="path of the read-failure shim (LD_PRELOAD)")
+    ap.add_argument("--no-limit-as", action="store_true", help="skip the cases that limit the address space")
     ap.add_argument("files", nargs="+")
     opts = ap.parse_args()
 
@@ -261,6 +263,9 @@ def main():
             label = f"{os.path.basename(path)}:{case['line']} [{case['name']}]"
             if opts.wrapper and "limit-as" in case:
                 print(f"SKIP {label} (limit-as under a wrapper)")
+                continue
+            if opts.no_limit_as and "limit-as" in case:
+                print(f"SKIP {label} (limit-as not wanted)")
                 continue
             if not opts.failread and "@FAILREAD@" in case.get("env", ""):
                 print(f"SKIP {label} (no --failread shim)")

@@ -9,7 +9,9 @@
  * deliver, and fails the same way once none are left, so that a reader that
  * peeks first meets the failure at the same byte as one that reads at once.
  * __read_chk, which fortified builds call instead of read, goes through the
- * same gate. Other descriptors are not touched.
+ * same gate. RUNEKIT_FAILREAD_FD (a decimal descriptor, 0 when unset) moves
+ * the gate to another descriptor, such as a file the program opens itself;
+ * other descriptors are not touched.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -19,9 +21,20 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-static unsigned long long delivered; /* bytes read(2) returned from fd 0 */
+static unsigned long long delivered; /* bytes read(2) returned from the gated fd */
 
-/* Bytes fd 0 may still deliver, or -1 when there is no limit. */
+/* The descriptor whose reads are gated. */
+static int gated_fd(void)
+{
+    static int fd = -2;
+    if (fd == -2) {
+        const char *text = getenv("RUNEKIT_FAILREAD_FD");
+        fd = text != NULL && *text != '\0' ? atoi(text) : 0;
+    }
+    return fd;
+}
+
+/* Bytes the gated fd may still deliver, or -1 when there is no limit. */
 static long long remaining(void)
 {
     static long long limit = -2;
@@ -39,7 +52,7 @@ ssize_t read(int fd, void *buf, size_t count)
     static ssize_t (*real_read)(int, void *, size_t);
     if (real_read == NULL)
         real_read = (ssize_t(*)(int, void *, size_t))dlsym(RTLD_NEXT, "read");
-    const long long left = fd == 0 ? remaining() : -1;
+    const long long left = fd == gated_fd() ? remaining() : -1;
     if (left == 0 && count > 0) {
         errno = EIO;
         return -1;
@@ -47,7 +60,7 @@ ssize_t read(int fd, void *buf, size_t count)
     if (left > 0 && count > (unsigned long long)left)
         count = (size_t)left;
     const ssize_t n = real_read(fd, buf, count);
-    if (fd == 0 && n > 0)
+    if (fd == gated_fd() && n > 0)
         delivered += (unsigned long long)n;
     return n;
 }
@@ -64,7 +77,7 @@ ssize_t tee(int fd_in, int fd_out, size_t len, unsigned int flags)
     static ssize_t (*real_tee)(int, int, size_t, unsigned int);
     if (real_tee == NULL)
         real_tee = (ssize_t(*)(int, int, size_t, unsigned int))dlsym(RTLD_NEXT, "tee");
-    const long long left = fd_in == 0 ? remaining() : -1;
+    const long long left = fd_in == gated_fd() ? remaining() : -1;
     if (left == 0 && len > 0) {
         errno = EIO;
         return -1;

@@ -22,7 +22,9 @@ keys hold a Python expression giving bytes instead):
               (the default locale is LC_ALL=C unless env sets LANG or LC_*);
               "@FAILREAD@" in a value is the path of the read-failure shim
               (--failread), and a case that uses it is skipped without one
-  stdout-to   pipe (default), full (/dev/full), closed
+              ("@FILE@", "@FIFO@" and "@DIR@" are replaced as in args)
+  stdout-to   pipe (default), full (/dev/full), closed; closed is skipped
+              under a wrapper, whose own files may take the descriptor
   limit-as    address-space limit of the program in bytes (RLIMIT_AS), to
               make its storage run out; such cases are skipped under a
               wrapper, whose own needs the limit would not fit, and with
@@ -144,6 +146,8 @@ def run_case(case, opts, workdir):
         env["LOCPATH"] = opts.locpath
     for pair in case.get("env", "").replace("@FAILREAD@", opts.failread).split():
         name, _, val = pair.partition("=")
+        for token in ("@FILE@", "@FIFO@", "@DIR@"):
+            val = val.replace(token, subst[token].decode())
         if name == "LANG" or name.startswith("LC_"):
             env.pop("LC_ALL", None)  # the case chooses the locale itself
         env[name] = val
@@ -263,6 +267,9 @@ def main():
             label = f"{os.path.basename(path)}:{case['line']} [{case['name']}]"
             if opts.wrapper and "limit-as" in case:
                 print(f"SKIP {label} (limit-as under a wrapper)")
+                continue
+            if opts.wrapper and case.get("stdout-to") == "closed":
+                print(f"SKIP {label} (closed standard output under a wrapper)")
                 continue
             if opts.no_limit_as and "limit-as" in case:
                 print(f"SKIP {label} (limit-as not wanted)")

@@ -9,29 +9,36 @@
  * deliver, and fails the same way once none are left, so that a reader that
  * peeks first meets the failure at the same byte as one that reads at once.
  * __read_chk, which fortified builds call instead of read, goes through the
- * same gate. RUNEKIT_FAILREAD_FD (a decimal descriptor, 0 when unset) moves
- * the gate to another descriptor, such as a file the program opens itself;
- * other descriptors are not touched.
+ * same gate. With RUNEKIT_FAILREAD_PATH set, the gate is instead every
+ * descriptor open on that file (same device and inode), such as a file the
+ * program opens itself; a descriptor number would not do, since what else is
+ * open differs under valgrind, whose launcher also reads files of its own.
+ * Other descriptors are not touched.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 static unsigned long long delivered; /* bytes read(2) returned from the gated fd */
 
-/* The descriptor whose reads are gated. */
-static int gated_fd(void)
+/* True for a descriptor whose reads are gated. */
+static int gated(int fd)
 {
-    static int fd = -2;
-    if (fd == -2) {
-        const char *text = getenv("RUNEKIT_FAILREAD_FD");
-        fd = text != NULL && *text != '\0' ? atoi(text) : 0;
+    static int by_path = -1;
+    static struct stat target;
+    if (by_path == -1) {
+        const char *path = getenv("RUNEKIT_FAILREAD_PATH");
+        by_path = path != NULL && *path != '\0' && stat(path, &target) == 0;
     }
-    return fd;
+    if (!by_path)
+        return fd == 0;
+    struct stat st;
+    return fstat(fd, &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino;
 }
 
 /* Bytes the gated fd may still deliver, or -1 when there is no limit. */
@@ -52,7 +59,8 @@ ssize_t read(int fd, void *buf, size_t count)
     static ssize_t (*real_read)(int, void *, size_t);
     if (real_read == NULL)
         real_read = (ssize_t(*)(int, void *, size_t))dlsym(RTLD_NEXT, "read");
-    const long long left = fd == gated_fd() ? remaining() : -1;
+    const int gate = gated(fd);
+    const long long left = gate ? remaining() : -1;
     if (left == 0 && count > 0) {
         errno = EIO;
         return -1;
@@ -60,7 +68,7 @@ ssize_t read(int fd, void *buf, size_t count)
     if (left > 0 && count > (unsigned long long)left)
         count = (size_t)left;
     const ssize_t n = real_read(fd, buf, count);
-    if (fd == gated_fd() && n > 0)
+    if (gate && n > 0)
         delivered += (unsigned long long)n;
     return n;
 }
@@ -77,7 +85,7 @@ ssize_t tee(int fd_in, int fd_out, size_t len, unsigned int flags)
     static ssize_t (*real_tee)(int, int, size_t, unsigned int);
     if (real_tee == NULL)
         real_tee = (ssize_t(*)(int, int, size_t, unsigned int))dlsym(RTLD_NEXT, "tee");
-    const long long left = fd_in == gated_fd() ? remaining() : -1;
+    const long long left = gated(fd_in) ? remaining() : -1;
     if (left == 0 && len > 0) {
         errno = EIO;
         return -1;

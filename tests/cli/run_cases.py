@@ -11,6 +11,7 @@ keys hold a Python expression giving bytes instead):
   prog        program to run (from --bin-dir)
   args        arguments, split like a shell would (shlex); each argument is
               then unescaped, so \\xHH gives raw bytes
+  args-py     instead of args: a Python expression giving a list of bytes
   stdin       bytes on standard input            stdin-py
   stdin-mode  pipe (default), file (a regular file), dir (a directory),
               closed, chunks (stdin-chunks-py: list of bytes, written with a
@@ -18,11 +19,16 @@ keys hold a Python expression giving bytes instead):
   file        bytes of a temporary file; "@FILE@" in args is its path
   fifo        "yes": "@FIFO@" in args is a FIFO with a writer attached
   env         NAME=VALUE pairs separated by blanks, added to the environment
-              (the default locale is LC_ALL=C unless env sets LANG or LC_*)
-  stdout-to   pipe (default), full (/dev/full), closed
+              (the default locale is LC_ALL=C unless env sets LANG or LC_*);
+              "@FAILREAD@" in a value is the path of the read-failure shim
+              (--failread), and a case that uses it is skipped without one
+              ("@FILE@", "@FIFO@" and "@DIR@" are replaced as in args)
+  stdout-to   pipe (default), full (/dev/full), closed; closed is skipped
+              under a wrapper, whose own files may take the descriptor
   limit-as    address-space limit of the program in bytes (RLIMIT_AS), to
               make its storage run out; such cases are skipped under a
-              wrapper, whose own needs the limit would not fit
+              wrapper, whose own needs the limit would not fit, and with
+              --no-limit-as (sanitizer builds reserve vast address space)
   after       "cat": after the program, read what is left of the input
               (a pipe or file shared with the program) into "rest"
   rest        expected bytes left on the input for the next reader
@@ -117,7 +123,10 @@ def run_case(case, opts, workdir):
         "@DIR@": workdir.encode(),
     }
     prog = os.path.join(opts.bin_dir, case["prog"])
-    args = [unescape(a) for a in shlex.split(case.get("args", ""))]
+    if "args-py" in case:
+        args = eval(case["args-py"], {})  # noqa: S307 - test data of our own
+    else:
+        args = [unescape(a) for a in shlex.split(case.get("args", ""))]
     for token, replacement in subst.items():
         args = [a.replace(token.encode(), replacement) for a in args]
 
@@ -135,8 +144,10 @@ def run_case(case, opts, workdir):
     env["LC_ALL"] = "C"
     if opts.locpath:
         env["LOCPATH"] = opts.locpath
-    for pair in case.get("env", "").split():
+    for pair in case.get("env", "").replace("@FAILREAD@", opts.failread).split():
         name, _, val = pair.partition("=")
+        for token in ("@FILE@", "@FIFO@", "@DIR@"):
+            val = val.replace(token, subst[token].decode())
         if name == "LANG" or name.startswith("LC_"):
             env.pop("LC_ALL", None)  # the case chooses the locale itself
         env[name] = val
@@ -245,6 +256,8 @@ def main():
     ap.add_argument("--locpath", default="")
     ap.add_argument("--timeout", type=float, default=60.0)
     ap.add_argument("--wrapper", default="", help="command to run each program under")
+    ap.add_argument("--failread", default="", help="path of the read-failure shim (LD_PRELOAD)")
+    ap.add_argument("--no-limit-as", action="store_true", help="skip the cases that limit the address space")
     ap.add_argument("files", nargs="+")
     opts = ap.parse_args()
 
@@ -254,6 +267,15 @@ def main():
             label = f"{os.path.basename(path)}:{case['line']} [{case['name']}]"
             if opts.wrapper and "limit-as" in case:
                 print(f"SKIP {label} (limit-as under a wrapper)")
+                continue
+            if opts.wrapper and case.get("stdout-to") == "closed":
+                print(f"SKIP {label} (closed standard output under a wrapper)")
+                continue
+            if opts.no_limit_as and "limit-as" in case:
+                print(f"SKIP {label} (limit-as not wanted)")
+                continue
+            if not opts.failread and "@FAILREAD@" in case.get("env", ""):
+                print(f"SKIP {label} (no --failread shim)")
                 continue
             with tempfile.TemporaryDirectory(prefix="runekit-cli-") as workdir:
                 got, want = run_case(case, opts, workdir)

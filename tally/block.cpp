@@ -19,7 +19,6 @@ unsigned char block[block_size];
 unsigned char failed_sequence[6];  // copy of the ill-formed sequence for the report
 
 constexpr std::uint64_t high_bits = 0x8080808080808080u;
-constexpr std::int64_t huge_page_threshold = 4 << 20;  // input bytes before huge pages pay
 constexpr std::size_t prefetch_depth = 64;  // characters between fetch and increment
 
 // Adds the per-lane ASCII counts of a block to the table.
@@ -69,17 +68,6 @@ bool record(const block_scan &s, const unsigned char *data, count_result &r) noe
     return true;
 }
 
-// Once the input has proved large, prefers huge pages for the counters.
-bool huge_pages_advised = false;
-
-void advise_when_large(const count_result &r, char_tally &tally) noexcept
-{
-    if (!huge_pages_advised && r.position.bytes >= huge_page_threshold) {
-        prefer_huge_pages(tally);
-        huge_pages_advised = true;
-    }
-}
-
 // Regular file: blocks, carrying a partial sequence over to the next block.
 count_result count_file(int fd, off_t start, char_tally &tally) noexcept
 {
@@ -101,7 +89,6 @@ count_result count_file(int fd, off_t start, char_tally &tally) noexcept
         }
         tail = size - s.consumed;
         std::memmove(block, block + s.consumed, tail);
-        advise_when_large(r, tally);
     }
 }
 
@@ -140,7 +127,6 @@ count_result count_pipe(int fd, int peek[2], char_tally &tally) noexcept
         }
         if (failed)
             return r;
-        advise_when_large(r, tally);
         if (s.consumed == size)
             continue;
         if (!count_next_char(fd, tally, r))

@@ -2,7 +2,6 @@
 
 #include <clocale>
 #include <cstdio>
-#include <sys/mman.h>
 #include <string_view>
 
 #include "format.hpp"
@@ -31,20 +30,6 @@ count_result count_bytewise(int fd, char_tally &tally) noexcept
     while (count_next_char(fd, tally, r)) {
     }
     return r;
-}
-
-void prefer_huge_pages(char_tally &tally) noexcept
-{
-#ifdef MADV_HUGEPAGE
-    constexpr std::uintptr_t huge = std::uintptr_t{1} << 21;
-    const auto first = reinterpret_cast<std::uintptr_t>(&tally);
-    const std::uintptr_t start = (first + huge - 1) & ~(huge - 1);
-    const std::uintptr_t end = (first + sizeof tally) & ~(huge - 1);
-    if (end > start)
-        (void)madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
-#else
-    (void)tally;
-#endif
 }
 
 bool is_displayable(std::uint32_t k) noexcept

@@ -26,11 +26,6 @@ inline void count_char(char_tally &tally, std::uint32_t c) noexcept
     ++tally.char_counts[c];
 }
 
-// Asks for the counters to be backed by huge pages where the system offers
-// them: counting scattered code points is bound by address translation. Worth
-// it only for large inputs, as obtaining a huge page can take milliseconds.
-void prefer_huge_pages(char_tally &tally) noexcept;
-
 // Which columns of the table are written.
 struct table_columns {
     bool counts = true;  // percentage and count

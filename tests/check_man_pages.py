@@ -29,7 +29,8 @@ import re
 import string
 import subprocess
 import sys
-import tempfile
+
+from transcripts import run_block
 
 failures = []
 
@@ -169,27 +170,14 @@ def displays(secs):
 
 
 def check_examples(program, secs):
-    path = os.path.dirname(os.path.abspath(program)) + os.pathsep + os.environ.get("PATH", "")
-    env = dict(os.environ, PATH=path, LC_ALL="C.UTF-8")
     ran = 0
     for block in displays(secs):
-        with tempfile.TemporaryDirectory() as folder:
-            i = 0
-            while i < len(block):
-                command, expected = block[i][2:], []
-                i += 1
-                while i < len(block) and not block[i].startswith("$ "):
-                    expected.append(block[i])
-                    i += 1
-                r = subprocess.run(["bash", "-c", command + " 2>&1"], cwd=folder, env=env,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, timeout=30)
-                got = [l.rstrip(" ") for l in r.stdout.decode("utf-8", "replace").split("\n")]
-                if got and got[-1] == "":
-                    got.pop()
-                if got != expected:
-                    fail(f"example `{command}` writes\n" + "\n".join(got) + "\nbut the page shows\n"
-                         + "\n".join(expected))
-                ran += 1
+        for command, expected, got in run_block(block, os.path.dirname(os.path.abspath(program)),
+                                                strip_trailing_blanks=True):
+            if got != expected:
+                fail(f"example `{command}` writes\n" + "\n".join(got) + "\nbut the page shows\n"
+                     + "\n".join(expected))
+            ran += 1
     if ran == 0:
         fail("no example with a '$ ' command line")
 

@@ -11,10 +11,9 @@ included. Blocks of plain commands (```sh) are not run.
 """
 
 import argparse
-import os
-import subprocess
 import sys
-import tempfile
+
+from transcripts import run_block
 
 
 def transcripts(lines):
@@ -36,28 +35,14 @@ def main():
     ap.add_argument("--bin-dir", required=True)
     ap.add_argument("readme")
     a = ap.parse_args()
-    env = dict(os.environ, LC_ALL="C.UTF-8",
-               PATH=os.path.abspath(a.bin_dir) + os.pathsep + os.environ.get("PATH", ""))
     failures = ran = 0
     for block in transcripts(open(a.readme, encoding="utf-8").read().split("\n")):
-        with tempfile.TemporaryDirectory() as folder:
-            i = 0
-            while i < len(block):
-                command, expected = block[i][2:], []
-                i += 1
-                while i < len(block) and not block[i].startswith("$ "):
-                    expected.append(block[i])
-                    i += 1
-                r = subprocess.run(["bash", "-c", command + " 2>&1"], cwd=folder, env=env,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, timeout=30)
-                got = r.stdout.decode("utf-8", "replace").split("\n")
-                if got[-1] == "":
-                    got.pop()
-                ran += 1
-                if got != expected:
-                    failures += 1
-                    print(f"README example `{command}` writes:\n" + "\n".join(map(repr, got))
-                          + "\nbut the README shows:\n" + "\n".join(map(repr, expected)), file=sys.stderr)
+        for command, expected, got in run_block(block, a.bin_dir):
+            ran += 1
+            if got != expected:
+                failures += 1
+                print(f"README example `{command}` writes:\n" + "\n".join(map(repr, got))
+                      + "\nbut the README shows:\n" + "\n".join(map(repr, expected)), file=sys.stderr)
     print(f"README examples: {ran - failures} of {ran} as shown")
     return 1 if failures or ran == 0 else 0
 

@@ -25,11 +25,13 @@ therefore also run over a few malformed lines of our own (MALFORMED below),
 line by line and as one file, so that the failure paths of the checks are
 exercised too.
 
-Usage: utf8_corpus_test.py --bin-dir DIR DATA_FILE
+Usage: utf8_corpus_test.py --bin-dir DIR [--wrapper COMMAND] DATA_FILE
+(the wrapper, such as an emulator, prefixes every program)
 """
 
 import argparse
 import os
+import shlex
 import subprocess
 import sys
 import tempfile
@@ -51,7 +53,7 @@ MALFORMED = [
 
 def run(opts, prog, args=(), stdin=b""):
     env = dict(os.environ, LC_ALL="C")
-    p = subprocess.run([os.path.join(opts.bin_dir, prog), *args], input=stdin,
+    p = subprocess.run([*shlex.split(opts.wrapper), os.path.join(opts.bin_dir, prog), *args], input=stdin,
                        capture_output=True, env=env, timeout=60)
     return p.returncode, p.stdout, p.stderr
 
@@ -211,6 +213,7 @@ def check_flip(opts, label, data):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin-dir", required=True)
+    ap.add_argument("--wrapper", default="", help="command to run each program under")
     ap.add_argument("data")
     opts = ap.parse_args()
     checked = check_file(opts, opts.data, open(opts.data, "rb").read())

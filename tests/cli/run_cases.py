@@ -22,7 +22,9 @@ keys hold a Python expression giving bytes instead):
               (the default locale is LC_ALL=C unless env sets LANG or LC_*);
               "@FAILREAD@" in a value is the path of the read-failure shim
               (--failread), and a case that uses it is skipped without one
-              ("@FILE@", "@FIFO@" and "@DIR@" are replaced as in args)
+              ("@FILE@", "@FIFO@" and "@DIR@" are replaced as in args);
+              under an emulator given --wrapper-env, the LD_ variables are
+              set through the emulator's option rather than its environment
   stdout-to   pipe (default), full (/dev/full), closed; closed is skipped
               under a wrapper, whose own files may take the descriptor
   limit-as    address-space limit of the program in bytes (RLIMIT_AS), to
@@ -144,8 +146,10 @@ def run_case(case, opts, workdir):
     env["LC_ALL"] = "C"
     if opts.locpath:
         env["LOCPATH"] = opts.locpath
+    case_env = []
     for pair in case.get("env", "").replace("@FAILREAD@", opts.failread).split():
         name, _, val = pair.partition("=")
+        case_env.append(name)
         for token in ("@FILE@", "@FIFO@", "@DIR@"):
             val = val.replace(token, subst[token].decode())
         if name == "LANG" or name.startswith("LC_"):
@@ -190,10 +194,17 @@ def run_case(case, opts, workdir):
             limit = int(case["limit-as"])
             resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
 
+    wrapper = [w.encode() for w in shlex.split(opts.wrapper)]
+    if opts.wrapper and opts.wrapper_env:
+        # The loader's variables are for the program, not for the emulator
+        # that runs it (which would try to preload a library of the target).
+        for name in [n for n in case_env if n.startswith("LD_")]:
+            wrapper += [opts.wrapper_env.encode(), f"{name}={env.pop(name)}".encode()]
+
     err_file = os.path.join(workdir, "stderr")
     with open(err_file, "wb") as stderr:
         proc = subprocess.Popen(
-            [w.encode() for w in shlex.split(opts.wrapper)] + [prog.encode()] + args,
+            wrapper + [prog.encode()] + args,
             stdin=stdin if stdin is not None else subprocess.DEVNULL,
             stdout=stdout if stdout is not None else subprocess.DEVNULL,
             stderr=stderr,
@@ -256,6 +267,9 @@ def main():
     ap.add_argument("--locpath", default="")
     ap.add_argument("--timeout", type=float, default=60.0)
     ap.add_argument("--wrapper", default="", help="command to run each program under")
+    ap.add_argument("--wrapper-env", default="", metavar="OPTION",
+                    help="wrapper option that sets a variable for the program alone (qemu-user: -E); "
+                         "the LD_ variables of a case are passed that way")
     ap.add_argument("--failread", default="", help="path of the read-failure shim (LD_PRELOAD)")
     ap.add_argument("--no-limit-as", action="store_true", help="skip the cases that limit the address space")
     ap.add_argument("files", nargs="+")

@@ -49,8 +49,49 @@ void put_utf8(std::uint32_t k) noexcept
     std::fwrite(bytes, 1, encode_utf8(bytes, k), stdout);
 }
 
+namespace {
+#if defined(__i386__) && !defined(__SSE2_MATH__)
+// The x87 unit of 32-bit x86 keeps 64 significant bits in its registers
+// unless told otherwise: count / total would then be rounded twice (to 64
+// bits, and to 53 when stored) or not at all before it is multiplied by 100,
+// and a share close to a half-thousandth comes out one digit off (23 in 320
+// is 7.18749999999999911 in double precision, 7.1875 in the x87's). A
+// volatile double between the two operations is not enough: it removes the
+// excess precision in between but still rounds each result twice. With its
+// precision control at 53 bits, the unit rounds every division and
+// multiplication once, to the nearest double, as other processors do (and
+// as 32-bit builds with SSE2 arithmetic, -mfpmath=sse, do without this).
+using fpu_control = unsigned short;
+
+fpu_control round_to_double() noexcept
+{
+    fpu_control saved;
+    __asm__ volatile("fnstcw %0" : "=m"(saved));
+    const fpu_control doubled = static_cast<fpu_control>((saved & ~0x0300u) | 0x0200u);  // PC = 53 bits
+    __asm__ volatile("fldcw %0" : : "m"(doubled) : "memory");
+    return saved;
+}
+
+void restore_rounding(fpu_control saved) noexcept
+{
+    __asm__ volatile("fldcw %0" : : "m"(saved) : "memory");
+}
+#else
+using fpu_control = int;
+
+fpu_control round_to_double() noexcept
+{
+    return 0;  // double arithmetic is already done in double precision
+}
+
+void restore_rounding(fpu_control) noexcept {}
+#endif
+}  // namespace
+
 void write_table(const char_tally &tally, std::int64_t characters, table_columns columns) noexcept
 {
+    // Each share is count / total * 100.0, both operations in double precision.
+    const fpu_control saved_rounding = round_to_double();
     const double total = static_cast<double>(characters);
     const std::string_view point = std::localeconv()->decimal_point;
     char line[128];
@@ -81,4 +122,5 @@ void write_table(const char_tally &tally, std::int64_t characters, table_columns
             std::fwrite(line, 1, length, stdout);
         }
     }
+    restore_rounding(saved_rounding);
 }

@@ -23,13 +23,16 @@ keys hold a Python expression giving bytes instead):
               "@FAILREAD@" in a value is the path of the read-failure shim
               (--failread), and a case that uses it is skipped without one
               ("@FILE@", "@FIFO@" and "@DIR@" are replaced as in args);
-              under an emulator given --wrapper-env, the LD_ variables are
-              set through the emulator's option rather than its environment
+              under an emulator (--emulator-env), the LD_ variables are set
+              through the emulator's option rather than its environment
   stdout-to   pipe (default), full (/dev/full), closed; closed is skipped
-              under a wrapper, whose own files may take the descriptor
+              under a wrapper, whose own files may take the descriptor,
+              but not under an emulator (--emulator-env), which opens
+              nothing in the program's place
   limit-as    address-space limit of the program in bytes (RLIMIT_AS), to
               make its storage run out; such cases are skipped under a
-              wrapper, whose own needs the limit would not fit, and with
+              wrapper, whose own needs the limit would not fit (an emulator
+              as much as valgrind), and with
               --no-limit-as (sanitizer builds reserve vast address space)
   after       "cat": after the program, read what is left of the input
               (a pipe or file shared with the program) into "rest"
@@ -195,11 +198,12 @@ def run_case(case, opts, workdir):
             resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
 
     wrapper = [w.encode() for w in shlex.split(opts.wrapper)]
-    if opts.wrapper and opts.wrapper_env:
+    if opts.wrapper and opts.emulator_env:
         # The loader's variables are for the program, not for the emulator
-        # that runs it (which would try to preload a library of the target).
+        # that runs it (whose loader would try to preload a library built
+        # for another processor, and say so on standard error).
         for name in [n for n in case_env if n.startswith("LD_")]:
-            wrapper += [opts.wrapper_env.encode(), f"{name}={env.pop(name)}".encode()]
+            wrapper += [opts.emulator_env.encode(), f"{name}={env.pop(name)}".encode()]
 
     err_file = os.path.join(workdir, "stderr")
     with open(err_file, "wb") as stderr:
@@ -267,9 +271,9 @@ def main():
     ap.add_argument("--locpath", default="")
     ap.add_argument("--timeout", type=float, default=60.0)
     ap.add_argument("--wrapper", default="", help="command to run each program under")
-    ap.add_argument("--wrapper-env", default="", metavar="OPTION",
-                    help="wrapper option that sets a variable for the program alone (qemu-user: -E); "
-                         "the LD_ variables of a case are passed that way")
+    ap.add_argument("--emulator-env", default="", metavar="OPTION",
+                    help="the wrapper is a user-mode emulator, and OPTION NAME=VALUE sets a variable for "
+                         "the emulated program alone (qemu-user: -E)")
     ap.add_argument("--failread", default="", help="path of the read-failure shim (LD_PRELOAD)")
     ap.add_argument("--no-limit-as", action="store_true", help="skip the cases that limit the address space")
     ap.add_argument("files", nargs="+")
@@ -280,9 +284,10 @@ def main():
         for case in parse(path):
             label = f"{os.path.basename(path)}:{case['line']} [{case['name']}]"
             if opts.wrapper and "limit-as" in case:
-                print(f"SKIP {label} (limit-as under a wrapper)")
+                what = "an emulator" if opts.emulator_env else "a wrapper"
+                print(f"SKIP {label} (limit-as under {what}, which needs more address space itself)")
                 continue
-            if opts.wrapper and case.get("stdout-to") == "closed":
+            if opts.wrapper and not opts.emulator_env and case.get("stdout-to") == "closed":
                 print(f"SKIP {label} (closed standard output under a wrapper)")
                 continue
             if opts.no_limit_as and "limit-as" in case:

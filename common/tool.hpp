@@ -10,6 +10,15 @@
 
 #include "build_info.hpp"
 
+// Prefix of a getopt option string that stops the scan at the first operand:
+// GNU getopt reorders the arguments unless told so by a leading '+'; POSIX
+// getopt stops there by itself.
+#ifdef __GLIBC__
+#define GETOPT_STOP_AT_OPERAND "+"
+#else
+#define GETOPT_STOP_AT_OPERAND ""
+#endif
+
 inline constexpr char runekit_bug_address[] = "runekit-bugs@example.org";
 inline constexpr char runekit_copyright[] = "Copyright (C) 2026 The runekit developers.";
 

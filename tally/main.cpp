@@ -5,7 +5,7 @@
 #include <libintl.h>
 #include <unistd.h>
 
-#include "block.hpp"
+#include "table.hpp"
 #include "tool.hpp"
 
 #ifndef RUNEKIT_LOCALEDIR
@@ -17,6 +17,10 @@
 
 namespace {
 constexpr char tool_name[] = "runetally";
+
+constexpr int status_ok = 0;          // table written
+constexpr int status_failure = 1;     // help, version, unreadable input, write error
+constexpr int status_bad_option = 2;  // invalid option
 
 constexpr const char *help_lines[] = {
     N_("Filter to generate a histogram of the Unicode characters in the input.\n"),
@@ -53,8 +57,7 @@ int main(int argc, char **argv)
     table_columns columns;
     opterr = 0;
     int option;
-    // '+': stop at the first operand instead of reordering the arguments.
-    while ((option = getopt(argc, argv, "+cghuv")) != -1) {
+    while ((option = getopt(argc, argv, GETOPT_STOP_AT_OPERAND "cghuv")) != -1) {
         switch (option) {
         case 'c':
             columns.counts = false;
@@ -67,15 +70,15 @@ int main(int argc, char **argv)
             break;
         case 'h':
             print_help();
-            return EXIT_FAILURE;
+            return status_failure;
         case 'v':
             print_version();
-            return EXIT_FAILURE;
+            return status_failure;
         default:
             std::fprintf(stderr, gettext("%s: invalid option flag %c\n"), tool_name, optopt);
             print_version();
             print_help();
-            return 2;
+            return status_bad_option;
         }
     }
 
@@ -88,5 +91,5 @@ int main(int argc, char **argv)
     report_decode_failure(r.status, r.sequence, p.lines, p.characters, p.bytes);
 
     write_table(tally, p.characters, columns);
-    finish_stdout(tool_name, EXIT_SUCCESS, EXIT_FAILURE);
+    finish_stdout(tool_name, status_ok, status_failure);
 }

@@ -83,7 +83,7 @@ def check_structure(text, secs, wants_locale):
 def options_from_source(main_cpp, help_text):
     source = open(main_cpp, encoding="utf-8").read()
     letters, with_value = set(), set()
-    optstring = re.search(r'getopt\(\s*argc\s*,\s*argv\s*,\s*"\+?([^"]*)"', source)
+    optstring = re.search(r'getopt\(\s*argc\s*,\s*argv\s*,\s*(?:\w+\s*)?"\+?([^"]*)"', source)
     if optstring:
         chars = optstring.group(1)
         for i, c in enumerate(chars):

@@ -17,7 +17,8 @@ keys hold a Python expression giving bytes instead):
               closed, chunks (stdin-chunks-py: list of bytes, written with a
               pause between them), devnull
   file        bytes of a temporary file; "@FILE@" in args is its path
-  fifo        "yes": "@FIFO@" in args is a FIFO with a writer attached
+  fifo        "yes": "@FIFO@" in args is a FIFO with a writer attached;
+              "no writer": a FIFO that nobody opens for writing
   env         NAME=VALUE pairs separated by blanks, added to the environment
               (the default locale is LC_ALL=C unless env sets LANG or LC_*);
               "@FAILREAD@" in a value is the path of the read-failure shim
@@ -134,8 +135,9 @@ def run_case(case, opts, workdir):
     if "file" in case or "file-py" in case:
         with open(subst["@FILE@"], "wb") as f:
             f.write(value_of(case, "file", subst))
-    if case.get("fifo") == "yes":
+    if case.get("fifo") in ("yes", "no writer"):
         os.mkfifo(subst["@FIFO@"])
+    if case.get("fifo") == "yes":
         keep_open.append(os.open(subst["@FIFO@"], os.O_RDWR | os.O_NONBLOCK))
 
     env = dict(os.environ)

@@ -11,7 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "block.hpp"
+#include "reader.hpp"
 
 namespace {
 using bytes = std::string;

@@ -1,10 +1,12 @@
-#include "block.hpp"
+#include "reader.hpp"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "io.hpp"
 
 #ifndef RUNEKIT_TALLY_BLOCK_SIZE
 #define RUNEKIT_TALLY_BLOCK_SIZE (1 << 20)
@@ -26,33 +28,47 @@ void merge_ascii(const std::uint32_t (&lanes)[4][128], char_tally &tally) noexce
 {
     for (int c = 0; c < 128; ++c) {
         const std::uint64_t sum = std::uint64_t{lanes[0][c]} + lanes[1][c] + lanes[2][c] + lanes[3][c];
-        if (sum != 0) {
-            tally.touched[0] = 1;
-            tally.char_counts[c] += static_cast<std::int64_t>(sum);
-        }
+        if (sum != 0)
+            count_char(tally, static_cast<std::uint32_t>(c), static_cast<std::int64_t>(sum));
     }
-}
-
-// read(2) that is asked again when interrupted.
-ssize_t read_some(int fd, void *buf, std::size_t size) noexcept
-{
-    ssize_t n;
-    do
-        n = read(fd, buf, size);
-    while (n < 0 && errno == EINTR);
-    return n;
 }
 
 // Takes exactly `size` bytes from fd (they are known to be there).
 bool discard(int fd, std::size_t size) noexcept
 {
     while (size > 0) {
-        const ssize_t n = read_some(fd, block, size < block_size ? size : block_size);
-        if (n <= 0)
+        const std::size_t part = size < block_size ? size : block_size;
+        if (read_full(fd, block, part) != static_cast<ssize_t>(part))
             return false;
-        size -= static_cast<std::size_t>(n);
+        size -= part;
     }
     return true;
+}
+
+// Reads one sequence with read_utf8_char and counts it, advancing r's
+// position; false, with r.status and r.sequence set, when a status came.
+bool count_next_char(int fd, char_tally &tally, count_result &r) noexcept
+{
+    int length = 0;
+    const unsigned char *sequence = nullptr;
+    const std::uint32_t c = read_utf8_char(fd, &length, &sequence);
+    if (c >= UTF8_FIRST_STATUS) {
+        r.status = c;
+        r.sequence = sequence;
+        return false;
+    }
+    count_char(tally, c);
+    r.position.bytes += length;
+    ++r.position.characters;
+    return true;
+}
+
+count_result count_each_char(int fd, char_tally &tally) noexcept
+{
+    count_result r;
+    while (count_next_char(fd, tally, r)) {
+    }
+    return r;
 }
 
 // Records a scan's progress and, for an ill-formed sequence, the failure.
@@ -74,7 +90,7 @@ count_result count_file(int fd, off_t start, char_tally &tally) noexcept
     count_result r;
     std::size_t tail = 0;
     for (;;) {
-        const ssize_t n = read_some(fd, block + tail, block_size - tail);
+        const ssize_t n = read_once(fd, block + tail, block_size - tail);
         if (n <= 0) {
             // A read error inside a sequence is a truncation, as bytewise.
             r.status = tail != 0 ? UTF8_TRUNCATED : n == 0 ? UTF8_END_OF_INPUT : UTF8_READ_ERROR;
@@ -105,19 +121,15 @@ count_result count_pipe(int fd, int peek[2], char_tally &tally) noexcept
             n = tee(fd, peek[1], block_size, 0);
         while (n < 0 && errno == EINTR);
         if (n < 0 && first && errno == EINVAL)
-            return count_bytewise(fd, tally);  // this pipe cannot be teed
+            return count_each_char(fd, tally);  // this pipe cannot be teed
         if (n <= 0) {
             r.status = n == 0 ? UTF8_END_OF_INPUT : UTF8_READ_ERROR;
             return r;
         }
-        std::size_t size = 0;
-        while (size < static_cast<std::size_t>(n)) {
-            const ssize_t got = read_some(peek[0], block + size, static_cast<std::size_t>(n) - size);
-            if (got <= 0) {
-                r.status = UTF8_READ_ERROR;
-                return r;
-            }
-            size += static_cast<std::size_t>(got);
+        const auto size = static_cast<std::size_t>(n);
+        if (read_full(peek[0], block, size) != n) {
+            r.status = UTF8_READ_ERROR;
+            return r;
         }
         const block_scan s = scan_block({block, size}, tally);
         const bool failed = record(s, block, r);
@@ -180,46 +192,64 @@ block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) no
         // The counter is fetched now and incremented a few characters later,
         // so that the cache misses of scattered code points overlap.
         __builtin_prefetch(&tally.char_counts[c], 1);
-        tally.touched[c >> count_page_shift] = 1;
         const std::size_t slot = queued & (prefetch_depth - 1);
         if (queued >= prefetch_depth)
-            ++tally.char_counts[pending[slot]];
+            count_char(tally, pending[slot]);
         pending[slot] = c;
         ++queued;
     }
     for (std::size_t i = queued > prefetch_depth ? queued - prefetch_depth : 0; i < queued; ++i)
-        ++tally.char_counts[pending[i & (prefetch_depth - 1)]];
+        count_char(tally, pending[i & (prefetch_depth - 1)]);
     merge_ascii(lanes, tally);
     s.consumed = static_cast<std::size_t>(p - data.data());
     return s;
 }
 
-count_result count_fd(int fd, char_tally &tally) noexcept
+namespace {
+count_result count_by_kind(int fd, char_tally &tally) noexcept
 {
     struct stat st;
-    count_result r;
     if (fstat(fd, &st) != 0)
-        return count_bytewise(fd, tally);  // a closed descriptor: its read fails there
+        return count_each_char(fd, tally);  // a closed descriptor: its read fails there
     if (S_ISREG(st.st_mode)) {
         const off_t start = lseek(fd, 0, SEEK_CUR);
-        r = start >= 0 ? count_file(fd, start, tally) : count_bytewise(fd, tally);
+        return start >= 0 ? count_file(fd, start, tally) : count_each_char(fd, tally);
+    }
 #ifdef __linux__
-    } else if (S_ISFIFO(st.st_mode)) {
+    if (S_ISFIFO(st.st_mode)) {
         int peek[2];
         if (pipe2(peek, O_CLOEXEC) != 0)
-            return count_bytewise(fd, tally);
+            return count_each_char(fd, tally);
         // Larger pipes mean fewer rounds; failing to enlarge them is harmless.
         (void)fcntl(fd, F_SETPIPE_SZ, static_cast<int>(block_size));
         (void)fcntl(peek[1], F_SETPIPE_SZ, static_cast<int>(block_size));
-        r = count_pipe(fd, peek, tally);
+        const count_result r = count_pipe(fd, peek, tally);
         const int error = errno;  // the report may need the read error's errno
         close(peek[0]);
         close(peek[1]);
         errno = error;
-#endif
-    } else {
-        return count_bytewise(fd, tally);
+        return r;
     }
-    r.position.lines = tally.char_counts[0x0A];
+#endif
+    return count_each_char(fd, tally);
+}
+
+// Runs one of the paths; the lines of its result are the newlines it counted.
+count_result count_with(count_result (*path)(int, char_tally &), int fd, char_tally &tally) noexcept
+{
+    const std::int64_t newlines = tally.char_counts['\n'];
+    count_result r = path(fd, tally);
+    r.position.lines = tally.char_counts['\n'] - newlines;
     return r;
+}
+}  // namespace
+
+count_result count_fd(int fd, char_tally &tally) noexcept
+{
+    return count_with(count_by_kind, fd, tally);
+}
+
+count_result count_bytewise(int fd, char_tally &tally) noexcept
+{
+    return count_with(count_each_char, fd, tally);
 }

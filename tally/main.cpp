@@ -1,7 +1,11 @@
-// runetally: histogram of the characters of UTF-8 text on standard input.
+// runetally: histogram of the characters of UTF-8 text in files or on
+// standard input.
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <libintl.h>
 #include <unistd.h>
 
@@ -50,6 +54,29 @@ void print_version() noexcept
 // touched are never materialised.
 char_tally tally;
 
+// Counts the characters of one input, the named file or, for "-", standard
+// input, and returns how many there were. A file that cannot be opened, or a
+// decoding failure (reported after the file's name), ends the run.
+std::int64_t count_input(const char *name) noexcept
+{
+    const bool named = std::strcmp(name, "-") != 0;
+    const int fd = named ? ::open(name, O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
+    if (fd < 0) {
+        std::fprintf(stderr, "%s: %s: %s\n", tool_name, name, std::strerror(errno));
+        std::exit(status_failure);
+    }
+    const count_result r = count_fd(fd, tally);
+    const input_position &p = r.position;
+    if (named && r.status != UTF8_END_OF_INPUT) {
+        const int error = errno;  // the report of a read error needs it
+        std::fprintf(stderr, "%s: ", name);
+        errno = error;
+    }
+    report_decode_failure(r.status, r.sequence, p.lines, p.characters, p.bytes);
+    if (named)
+        ::close(fd);
+    return p.characters;
+}
 }  // namespace
 
 int main(int argc, char **argv)
@@ -86,10 +113,14 @@ int main(int argc, char **argv)
     bindtextdomain("runekit", RUNEKIT_LOCALEDIR);
     textdomain("runekit");
 
-    const count_result r = count_fd(STDIN_FILENO, tally);
-    const input_position &p = r.position;
-    report_decode_failure(r.status, r.sequence, p.lines, p.characters, p.bytes);
+    // Every argument from the first operand on names a file; none means
+    // standard input. The table counts the characters of all of them.
+    std::int64_t characters = 0;
+    if (optind == argc)
+        characters = count_input("-");
+    for (int i = optind; i < argc; ++i)
+        characters += count_input(argv[i]);
 
-    write_table(tally, p.characters, columns);
+    write_table(tally, characters, columns);
     finish_stdout(tool_name, status_ok, status_failure);
 }

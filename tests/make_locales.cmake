@@ -1,6 +1,6 @@
 # Compiles the locales the CLI cases run under into LOCPATH, once.
 find_program(LOCALEDEF localedef REQUIRED)
-foreach(locale de_DE fr_FR en_US)
+foreach(locale de_DE fr_FR en_US ps_AF)
   set(dir ${LOCPATH}/${locale}.UTF-8)
   if(NOT EXISTS ${dir}/LC_NUMERIC)
     file(MAKE_DIRECTORY ${LOCPATH})

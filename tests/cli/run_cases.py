@@ -17,6 +17,7 @@ keys hold a Python expression giving bytes instead):
               closed, chunks (stdin-chunks-py: list of bytes, written with a
               pause between them), devnull
   file        bytes of a temporary file; "@FILE@" in args is its path
+  file2       bytes of a second one, "@FILE2@"
   fifo        "yes": "@FIFO@" in args is a FIFO with a writer attached;
               "no writer": a FIFO that nobody opens for writing
   env         NAME=VALUE pairs separated by blanks, added to the environment
@@ -120,6 +121,7 @@ def run_case(case, opts, workdir):
     subst = {
         "@BUILD_DATE@": opts.build_date.encode(),
         "@FILE@": os.path.join(workdir, "operand").encode(),
+        "@FILE2@": os.path.join(workdir, "operand2").encode(),
         "@FIFO@": os.path.join(workdir, "fifo").encode(),
         "@DIR@": workdir.encode(),
     }
@@ -135,6 +137,9 @@ def run_case(case, opts, workdir):
     if "file" in case or "file-py" in case:
         with open(subst["@FILE@"], "wb") as f:
             f.write(value_of(case, "file", subst))
+    if "file2" in case:
+        with open(subst["@FILE2@"], "wb") as f:
+            f.write(value_of(case, "file2", subst))
     if case.get("fifo") in ("yes", "no writer"):
         os.mkfifo(subst["@FIFO@"])
     if case.get("fifo") == "yes":
@@ -148,7 +153,7 @@ def run_case(case, opts, workdir):
         env["LOCPATH"] = opts.locpath
     for pair in case.get("env", "").replace("@FAILREAD@", opts.failread).split():
         name, _, val = pair.partition("=")
-        for token in ("@FILE@", "@FIFO@", "@DIR@"):
+        for token in ("@FILE@", "@FILE2@", "@FIFO@", "@DIR@"):
             val = val.replace(token, subst[token].decode())
         if name == "LANG" or name.startswith("LC_"):
             env.pop("LC_ALL", None)  # the case chooses the locale itself

@@ -19,6 +19,11 @@
 #define GETOPT_STOP_AT_OPERAND ""
 #endif
 
+// The option lines of runeflip's and runepair's help texts.
+inline constexpr char runekit_help_options[] =
+    "       -h Print help information.\n"
+    "       -v Print version information.\n";
+
 inline constexpr char runekit_bug_address[] = "runekit-bugs@example.org";
 inline constexpr char runekit_copyright[] = "Copyright (C) 2026 The runekit developers.";
 

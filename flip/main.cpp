@@ -25,17 +25,11 @@ constexpr int status_truncated = 3;  // a sequence cut short
 // Output is gathered in blocks of this size (more for a longer line).
 constexpr std::size_t output_bytes = std::size_t{1} << 20;
 
-constexpr const char *help_lines[] = {
-    "Read UTF-8 input line-by-line and emit reversed character-by-character.\n",
-    "       -h Print help information.\n",
-    "       -v Print version information.\n",
-    "\n",
-};
-
 void print_help() noexcept
 {
-    for (const char *line : help_lines)
-        std::fputs(line, stderr);
+    std::fputs("Read UTF-8 input line-by-line and emit reversed character-by-character.\n", stderr);
+    std::fputs(runekit_help_options, stderr);
+    std::fputs("\n", stderr);
 }
 
 void print_version() noexcept

@@ -14,24 +14,14 @@ constexpr int status_ok = 0;       // answer written
 constexpr int status_usage = 1;    // help, version, wrong number of arguments
 constexpr int status_invalid = 2;  // unrecognised option, invalid code point, write error
 
-constexpr const char *help_intro[] = {
-    "Given a Unicode codepoint outside the BMP, report its surrogate decomposition\n",
-    "The codepoint may be given in raw hex or preceded by either U+ or 0x\n",
-};
-
-constexpr const char *help_options[] = {
-    "       -h Print help information.\n",
-    "       -v Print version information.\n",
-    "\n",
-};
-
 void print_help() noexcept
 {
-    for (const char *line : help_intro)
-        std::fputs(line, stderr);
+    std::fputs("Given a Unicode codepoint outside the BMP, report its surrogate decomposition\n"
+               "The codepoint may be given in raw hex or preceded by either U+ or 0x\n",
+               stderr);
     std::fprintf(stderr, "Usage: %s [options] codepoint\n", tool_name);
-    for (const char *line : help_options)
-        std::fputs(line, stderr);
+    std::fputs(runekit_help_options, stderr);
+    std::fputs("\n", stderr);
     std::fprintf(stderr, "Report bugs to: %s\n\n", runekit_bug_address);
 }
 

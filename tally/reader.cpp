@@ -20,6 +20,14 @@ static_assert(block_size >= 6 && block_size <= (std::size_t{1} << 30), "a block 
 unsigned char block[block_size];
 unsigned char failed_sequence[6];  // copy of the ill-formed sequence for the report
 
+// What scan_block found at the front of a block.
+struct block_scan {
+    std::size_t consumed = 0;      // bytes of whole legal sequences, all counted
+    std::int64_t characters = 0;   // characters among them
+    bool invalid = false;          // an ill-formed sequence of `length` bytes follows
+    int length = 0;
+};
+
 constexpr std::uint64_t high_bits = 0x8080808080808080u;
 constexpr std::size_t prefetch_depth = 64;  // characters between fetch and increment
 
@@ -31,6 +39,67 @@ void merge_ascii(const std::uint32_t (&lanes)[4][128], char_tally &tally) noexce
         if (sum != 0)
             count_char(tally, static_cast<std::uint32_t>(c), static_cast<std::int64_t>(sum));
     }
+}
+
+// Counts the legal sequences at the front of data and stops at the first
+// ill-formed one or at a sequence that the block holds only in part (fewer
+// bytes than its lead announces); in the latter case consumed < data.size()
+// and invalid is false.
+block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) noexcept
+{
+    // ASCII is counted in four lanes of 32-bit counters (a block is at most
+    // 1 MiB), so that runs of one letter do not wait on each other's stores.
+    std::uint32_t lanes[4][128] = {};
+    std::uint32_t pending[prefetch_depth];  // decoded, counter being fetched
+    std::size_t queued = 0;
+    const unsigned char *p = data.data();
+    const unsigned char *const end = p + data.size();
+    block_scan s;
+    while (p < end) {
+        if (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            if ((word & high_bits) == 0) {
+                ++lanes[0][p[0]], ++lanes[1][p[1]], ++lanes[2][p[2]], ++lanes[3][p[3]];
+                ++lanes[0][p[4]], ++lanes[1][p[5]], ++lanes[2][p[6]], ++lanes[3][p[7]];
+                p += 8;
+                s.characters += 8;
+                continue;
+            }
+        }
+        const unsigned char b0 = *p;
+        if (b0 < 0x80) {
+            ++lanes[0][b0];
+            ++p;
+            ++s.characters;
+            continue;
+        }
+        const int e = utf8_extra_bytes[b0];
+        if (end - p <= e)
+            break;  // the rest of this sequence is not in the block
+        const std::span<const unsigned char> seq(p, static_cast<std::size_t>(e) + 1);
+        if (!utf8_sequence_is_legal(seq)) {
+            s.invalid = true;
+            s.length = e + 1;
+            break;
+        }
+        const std::uint32_t c = utf8_decode(seq);
+        ++s.characters;
+        p += e + 1;
+        // The counter is fetched now and incremented a few characters later,
+        // so that the cache misses of scattered code points overlap.
+        __builtin_prefetch(&tally.char_counts[c], 1);
+        const std::size_t slot = queued & (prefetch_depth - 1);
+        if (queued >= prefetch_depth)
+            count_char(tally, pending[slot]);
+        pending[slot] = c;
+        ++queued;
+    }
+    for (std::size_t i = queued > prefetch_depth ? queued - prefetch_depth : 0; i < queued; ++i)
+        count_char(tally, pending[i & (prefetch_depth - 1)]);
+    merge_ascii(lanes, tally);
+    s.consumed = static_cast<std::size_t>(p - data.data());
+    return s;
 }
 
 // Takes exactly `size` bytes from fd (they are known to be there).
@@ -146,66 +215,7 @@ count_result count_pipe(int fd, int peek[2], char_tally &tally) noexcept
     }
 }
 #endif
-}  // namespace
 
-block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) noexcept
-{
-    // ASCII is counted in four lanes of 32-bit counters (a block is at most
-    // 1 MiB), so that runs of one letter do not wait on each other's stores.
-    std::uint32_t lanes[4][128] = {};
-    std::uint32_t pending[prefetch_depth];  // decoded, counter being fetched
-    std::size_t queued = 0;
-    const unsigned char *p = data.data();
-    const unsigned char *const end = p + data.size();
-    block_scan s;
-    while (p < end) {
-        if (end - p >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, sizeof word);
-            if ((word & high_bits) == 0) {
-                ++lanes[0][p[0]], ++lanes[1][p[1]], ++lanes[2][p[2]], ++lanes[3][p[3]];
-                ++lanes[0][p[4]], ++lanes[1][p[5]], ++lanes[2][p[6]], ++lanes[3][p[7]];
-                p += 8;
-                s.characters += 8;
-                continue;
-            }
-        }
-        const unsigned char b0 = *p;
-        if (b0 < 0x80) {
-            ++lanes[0][b0];
-            ++p;
-            ++s.characters;
-            continue;
-        }
-        const int e = utf8_extra_bytes[b0];
-        if (end - p <= e)
-            break;  // the rest of this sequence is not in the block
-        const std::span<const unsigned char> seq(p, static_cast<std::size_t>(e) + 1);
-        if (!utf8_sequence_is_legal(seq)) {
-            s.invalid = true;
-            s.length = e + 1;
-            break;
-        }
-        const std::uint32_t c = utf8_decode(seq);
-        ++s.characters;
-        p += e + 1;
-        // The counter is fetched now and incremented a few characters later,
-        // so that the cache misses of scattered code points overlap.
-        __builtin_prefetch(&tally.char_counts[c], 1);
-        const std::size_t slot = queued & (prefetch_depth - 1);
-        if (queued >= prefetch_depth)
-            count_char(tally, pending[slot]);
-        pending[slot] = c;
-        ++queued;
-    }
-    for (std::size_t i = queued > prefetch_depth ? queued - prefetch_depth : 0; i < queued; ++i)
-        count_char(tally, pending[i & (prefetch_depth - 1)]);
-    merge_ascii(lanes, tally);
-    s.consumed = static_cast<std::size_t>(p - data.data());
-    return s;
-}
-
-namespace {
 count_result count_by_kind(int fd, char_tally &tally) noexcept
 {
     struct stat st;

@@ -17,6 +17,13 @@
 #include "input.hpp"
 #include "utf8.hpp"
 
+// How GoogleTest shows a form when a check fails: by name.
+void PrintTo(sequence_form f, std::ostream *os)
+{
+    const char *const names[] = {"valid", "out_of_range", "overlong", "surrogate"};
+    *os << names[static_cast<int>(f)];
+}
+
 namespace {
 
 struct explained {

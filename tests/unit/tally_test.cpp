@@ -9,6 +9,7 @@
 #include "decoder.hpp"
 #include "reader.hpp"
 #include "table.hpp"
+#include "tally_printers.hpp"
 
 namespace {
 // Independent statement of legality: the shortest form of a Unicode scalar
@@ -169,6 +170,7 @@ TEST(CountBytewise, CountsAndPositions)
     const count_result r = count_bytewise(fd, tally);
     const std::int64_t *counts = tally.char_counts;
     close(fd);
+    SCOPED_TRACE(testing::PrintToString(r));
     EXPECT_EQ(r.status, UTF8_INVALID);
     EXPECT_EQ(r.position.lines, 2);
     EXPECT_EQ(r.position.characters, 6);

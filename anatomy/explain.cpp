@@ -2,6 +2,7 @@
 #include "explain.hpp"
 
 #include <algorithm>
+#include <bit>
 
 #include "bits.hpp"
 #include "utf8.hpp"
@@ -25,7 +26,7 @@ void write_byte_columns(std::FILE *out, std::span<const unsigned char> seq) noex
 
 // How the lead byte announces the continuation bytes, and the payload bits
 // each byte gives, grouped by byte.
-void write_bit_account(std::FILE *out, std::span<const unsigned char> seq) noexcept
+void write_bit_account(std::FILE *out, std::span<const unsigned char> seq, int payload_bits) noexcept
 {
     const int extra = static_cast<int>(seq.size()) - 1;
     const int lead_bits = 6 - extra;
@@ -37,7 +38,7 @@ void write_bit_account(std::FILE *out, std::span<const unsigned char> seq) noexc
                  extra, extra + 1, extra);
     std::fprintf(out, "The first byte contributes its low %d bits.\n", lead_bits);
     std::fprintf(out, "The remaining bytes each contribute their low 6 bits,\nfor a total of %d bits: ",
-                 6 + 5 * extra);
+                 payload_bits);
     // The low bits of a byte, shifted to the top, are the leading digits.
     const auto lead = static_cast<std::uint8_t>(seq[0] << (extra + 2));
     std::fprintf(out, "%.*s ", lead_bits, bit_string_8(lead));
@@ -83,21 +84,29 @@ void write_closing_note(std::FILE *out, std::uint32_t v, sequence_form form) noe
 {
     const std::uint32_t v = utf8_decode(seq);
     const sequence_form form = classify_value(v, static_cast<int>(seq.size()));
+    const int payload_bits = 6 + 5 * (static_cast<int>(seq.size()) - 1);
     write_byte_columns(out, seq);
     std::fprintf(out,
                  form == sequence_form::valid
                      ? "is a valid UTF-8 character encoding equivalent to UTF32 0x%08lX.\n"
                      : "is a UTF-8-like transformation equivalent to UTF32 0x%08lX.\n",
                  static_cast<unsigned long>(v));
-    write_bit_account(out, seq);
-    write_alignment(out, v, 6 + 5 * (static_cast<int>(seq.size()) - 1));
+    write_bit_account(out, seq, payload_bits);
+    write_alignment(out, v, payload_bits);
     write_closing_note(out, v, form);
-    return form == sequence_form::valid ? anatomy_ok : anatomy_invalid;
+    return form == sequence_form::valid ? status_ok : status_invalid;
 }
 
-// Verdicts on a lead byte that needs no continuation bytes.
+// Verdicts on a first byte that is judged alone.
 [[nodiscard]] int explain_single(std::FILE *out, unsigned char b0) noexcept
 {
+    if (b0 < 0x80) {
+        std::fprintf(out,
+                     "The first byte, value 0x%02X, bit pattern %s, is a valid UTF-8 code by itself\n"
+                     "since its high bit is 0.\n",
+                     b0, bit_string_8(b0));
+        return status_ok;
+    }
     if (is_continuation(b0)) {
         std::fprintf(out,
                      "The first byte, value 0x%02X, with bit pattern %s,\n"
@@ -105,13 +114,15 @@ void write_closing_note(std::FILE *out, std::uint32_t v, sequence_form form) noe
                      "sequence because its high bits are 10.\n"
                      "A valid first byte must be of the form 0nnnnnnn or 11nnnnnn.\n",
                      b0, bit_string_8(b0));
-    } else {
-        std::fprintf(out,
-                     "The first byte, value 0x%02X, bit pattern %s, is a valid UTF-8 code by itself\n"
-                     "since its high bit is 0.\n",
-                     b0, bit_string_8(b0));
+        return status_invalid;
     }
-    return anatomy_ok;
+    std::fprintf(out,
+                 "The first byte, value 0x%02X, with bit pattern %s,\n"
+                 "is not a valid first byte of a UTF-8\n"
+                 "sequence because it begins with %d contiguous 1s.\n"
+                 "A first byte has at most 6 contiguous 1s.\n",
+                 b0, bit_string_8(b0), std::countl_one(b0));
+    return status_invalid;
 }
 
 }  // namespace
@@ -128,14 +139,11 @@ std::array<char, 30> spread_hex(std::uint32_t v) noexcept
 
 int explain_sequence(std::FILE *out, std::span<const unsigned char> bytes, int present) noexcept
 {
-    if (bytes.empty())
-        return anatomy_trouble;
     const unsigned char b0 = bytes[0];
-    if (b0 < 0xC0)
+    if (is_whole_verdict(b0))
         return explain_single(out, b0);
 
     const int needed = 1 + utf8_extra_bytes[b0];
-    present = std::clamp(present, 0, static_cast<int>(bytes.size()));
     if (present < needed) {
         std::fprintf(out,
                      "The sequence is not a valid UTF-8 character\n"
@@ -143,7 +151,7 @@ int explain_sequence(std::FILE *out, std::span<const unsigned char> bytes, int p
                      "tells us that a total of %d bytes are needed but\n"
                      " only %d bytes are present.\n",
                      b0, bit_string_8(b0), needed, present);
-        return anatomy_invalid;
+        return status_invalid;
     }
     const auto seq = bytes.first(static_cast<std::size_t>(needed));
     for (std::size_t i = 1; i < seq.size(); ++i) {
@@ -153,7 +161,7 @@ int explain_sequence(std::FILE *out, std::span<const unsigned char> bytes, int p
                          "because byte %d, value 0x%02X, bit pattern %s\n"
                          "is not a valid continuation byte, whose high bits must be 10.\n",
                          static_cast<int>(i + 1), seq[i], bit_string_8(seq[i]));
-            return anatomy_invalid;
+            return status_invalid;
         }
     }
     return write_report(out, seq);

@@ -7,9 +7,9 @@
 #include <span>
 
 // Exit statuses of the tool.
-inline constexpr int anatomy_ok = 0;        // a character, or a stray continuation byte
-inline constexpr int anatomy_invalid = 1;   // ill-formed or forbidden sequence, bad option, bad seek
-inline constexpr int anatomy_trouble = 2;   // no input, unreadable input, help, version, write error
+inline constexpr int status_ok = 0;        // a character
+inline constexpr int status_invalid = 1;   // not a valid character, bad option, bad seek
+inline constexpr int status_trouble = 2;   // no input, unreadable input, help, version, write error
 
 inline constexpr int anatomy_max_bytes = 6;
 
@@ -46,11 +46,17 @@ enum class sequence_form { valid, out_of_range, overlong, surrogate };
 // under the first of the four binary digits it stands for.
 [[nodiscard]] std::array<char, 30> spread_hex(std::uint32_t v) noexcept;
 
+// True for a first byte after which no further byte is read: a single-byte
+// character, a stray continuation byte, or FE and FF, which begin no sequence.
+[[nodiscard]] constexpr bool is_whole_verdict(unsigned char b0) noexcept
+{
+    return b0 < 0xC0 || b0 >= 0xFE;
+}
+
 // Explains the sequence whose lead byte is bytes[0] and writes the verdict or
 // report to `out`; returns the exit status it calls for. `present` is the
 // number of bytes of the sequence that arrived, counting the lead byte (0
-// when reading the continuation bytes failed); it is clamped to the span, so
-// any buffer and any count are safe. bytes must hold at least the lead byte;
-// an empty span writes nothing and returns anatomy_trouble.
+// when reading the continuation bytes failed), at most bytes.size(); bytes
+// holds at least the lead byte.
 [[nodiscard]] int explain_sequence(std::FILE *out, std::span<const unsigned char> bytes,
                                    int present) noexcept;

@@ -8,6 +8,7 @@
 
 #include "explain.hpp"
 #include "input.hpp"
+#include "io.hpp"
 #include "tool.hpp"
 #include "utf8.hpp"
 
@@ -29,14 +30,14 @@ constexpr const char *version_lines[] = {
 // Every run ends here, so that a lost write of standard output is reported.
 [[noreturn]] void finish(int status) noexcept
 {
-    finish_stdout(tool_name, status, anatomy_trouble);
+    finish_stdout(tool_name, status, status_trouble);
 }
 
 [[noreturn]] void help() noexcept
 {
     std::fputs(help_lines[0], stderr);
     std::fprintf(stderr, help_lines[1], tool_name);
-    finish(anatomy_trouble);
+    finish(status_trouble);
 }
 
 [[noreturn]] void version() noexcept
@@ -45,23 +46,26 @@ constexpr const char *version_lines[] = {
     std::fprintf(stderr, version_lines[1], runekit_build_date);
     std::fprintf(stderr, version_lines[2], runekit_copyright);
     std::fputs(version_lines[3], stderr);
-    finish(anatomy_trouble);
+    finish(status_trouble);
 }
 
 // Opens the named file and positions it at `offset` from its start, or
-// reports why not and ends the run. A FIFO opens (once it has a writer) but
-// cannot be positioned, which is reported like any other failed seek.
-[[nodiscard]] int open_operand(const char *path, long offset) noexcept
+// reports why not and ends the run. The open does not wait for a FIFO's
+// writer; a FIFO cannot be positioned, which is reported like any other
+// failed seek.
+[[nodiscard]] int open_operand(const char *path, long long offset) noexcept
 {
-    const int fd = ::open(path, O_RDONLY);
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK);
+    if (fd >= 0)
+        (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (fd < 0) {
         std::perror(nullptr);
         std::fprintf(stderr, "%s: unable to open file %s\n", tool_name, path);
-        finish(anatomy_trouble);
+        finish(status_trouble);
     }
     if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
         std::perror(nullptr);
-        finish(anatomy_invalid);
+        finish(status_invalid);
     }
     return fd;
 }
@@ -71,30 +75,28 @@ constexpr const char *version_lines[] = {
 // continuation bytes failed). Ends the run when there is no lead byte.
 [[nodiscard]] int read_sequence(int fd, std::span<unsigned char> buffer) noexcept
 {
-    const long first = read_once(fd, buffer.first(1));
+    const ssize_t first = read_once(fd, buffer.data(), 1);
     if (first < 0) {
         std::perror(nullptr);
-        finish(anatomy_trouble);
+        finish(status_trouble);
     }
     if (first == 0) {
         std::fprintf(stderr, "%s: could not read first byte from input.\n", tool_name);
-        finish(anatomy_trouble);
+        finish(status_trouble);
     }
-    if (buffer[0] < 0xC0)
+    if (is_whole_verdict(buffer[0]))
         return 1;
     const auto extra = static_cast<std::size_t>(utf8_extra_bytes[buffer[0]]);
-    const int gathered = gather_bytes(fd, buffer.subspan(1, extra));
-    return gathered + 1;
+    return static_cast<int>(read_full(fd, buffer.data() + 1, extra)) + 1;
 }
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    long offset = 0;
+    long long offset = 0;
     opterr = 0;
     int option;
-    // '+': stop at the first operand; what follows it is left alone.
-    while ((option = getopt(argc, argv, "+ho:v")) != -1) {
+    while ((option = getopt(argc, argv, GETOPT_STOP_AT_OPERAND "ho:v")) != -1) {
         switch (option) {
         case 'o':
             offset = parse_offset(optarg);
@@ -105,7 +107,7 @@ int main(int argc, char **argv)
             version();
         default:
             std::fprintf(stderr, "Unrecognized option %c\n", optopt);
-            finish(anatomy_invalid);
+            finish(status_invalid);
         }
     }
 

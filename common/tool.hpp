@@ -10,6 +10,20 @@
 
 #include "build_info.hpp"
 
+// Prefix of a getopt option string that stops the scan at the first operand:
+// GNU getopt reorders the arguments unless told so by a leading '+'; POSIX
+// getopt stops there by itself.
+#ifdef __GLIBC__
+#define GETOPT_STOP_AT_OPERAND "+"
+#else
+#define GETOPT_STOP_AT_OPERAND ""
+#endif
+
+// The option lines of runeflip's and runepair's help texts.
+inline constexpr char runekit_help_options[] =
+    "       -h Print help information.\n"
+    "       -v Print version information.\n";
+
 inline constexpr char runekit_bug_address[] = "runekit-bugs@example.org";
 inline constexpr char runekit_copyright[] = "Copyright (C) 2026 The runekit developers.";
 

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "io.hpp"
+
 namespace {
 // Block read from the input at once; a line up to this long needs no copy.
 constexpr std::size_t block_bytes = std::size_t{1} << 20;
@@ -46,23 +48,19 @@ constexpr std::size_t first_spill_bytes = std::size_t{1} << 12;
     return true;
 }
 
-// Refills the block from the descriptor. A read interrupted by a signal is
-// retried; false on a read error, with r.error set.
+// Refills the block from the descriptor; false on a read error, with
+// r.error set.
 [[nodiscard]] bool refill(line_reader &r) noexcept
 {
-    for (;;) {
-        const ssize_t got = ::read(r.fd, r.block, r.block_size);
-        if (got >= 0) {
-            r.start = 0;
-            r.end = static_cast<std::size_t>(got);
-            r.at_end = got == 0;
-            return true;
-        }
-        if (errno != EINTR) {
-            r.error = errno;
-            return false;
-        }
+    const ssize_t got = read_once(r.fd, r.block, r.block_size);
+    if (got < 0) {
+        r.error = errno;
+        return false;
     }
+    r.start = 0;
+    r.end = static_cast<std::size_t>(got);
+    r.at_end = got == 0;
+    return true;
 }
 }  // namespace
 

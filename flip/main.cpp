@@ -17,6 +17,7 @@ constexpr char tool_name[] = "runeflip";
 // Messages about storage and output carry the short name.
 constexpr char short_name[] = "rflip";
 
+constexpr int status_ok = 0;         // end of input
 constexpr int status_usage = 1;      // help, version, an operand
 constexpr int status_failure = 2;    // unknown option, storage, reading or writing
 constexpr int status_truncated = 3;  // a sequence cut short
@@ -24,17 +25,11 @@ constexpr int status_truncated = 3;  // a sequence cut short
 // Output is gathered in blocks of this size (more for a longer line).
 constexpr std::size_t output_bytes = std::size_t{1} << 20;
 
-constexpr const char *help_lines[] = {
-    "Read UTF-8 input line-by-line and emit reversed character-by-character.\n",
-    "       -h Print help information.\n",
-    "       -v Print version information.\n",
-    "\n",
-};
-
 void print_help() noexcept
 {
-    for (const char *line : help_lines)
-        std::fputs(line, stderr);
+    std::fputs("Read UTF-8 input line-by-line and emit reversed character-by-character.\n", stderr);
+    std::fputs(runekit_help_options, stderr);
+    std::fputs("\n", stderr);
 }
 
 void print_version() noexcept
@@ -122,6 +117,8 @@ int main(int argc, char **argv)
     if (!open_reader(reader, STDIN_FILENO) || !open_output(out, output_bytes))
         fail_storage(out);
 
+    // On a terminal each line is shown as soon as it is finished.
+    const bool by_line = isatty(STDOUT_FILENO) != 0;
     std::uint64_t line_number = 0;
     std::span<const unsigned char> line;
     for (;;) {
@@ -139,7 +136,9 @@ int main(int argc, char **argv)
             fail_truncated(out, line_number, r);
         out.used += static_cast<std::size_t>(r.length);
         out.data[out.used++] = '\n';
+        if (by_line)
+            flush_or_fail(out);
     }
     flush_or_fail(out);
-    finish_stdout(short_name, EXIT_SUCCESS, status_failure);
+    finish_stdout(short_name, status_ok, status_failure);
 }

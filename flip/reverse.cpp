@@ -9,12 +9,23 @@ namespace {
 {
     return {reverse_status::truncated, 0, p, t, limit - p};
 }
+
+// Writes the continuation bytes in[from..limit-1], which no lead byte claims,
+// as characters of their own: the last first.
+void put_unclaimed(const unsigned char *in, std::int64_t from, std::int64_t limit, unsigned char *out,
+                   std::int64_t &n) noexcept
+{
+    for (std::int64_t i = limit; i > from; --i)
+        out[n++] = in[i - 1];
+}
 }  // namespace
 
 // The backward scan. p runs from the line length down to 1 over b = line[p-1];
 // `limit` is the index of the first byte of the character emitted last (the
 // one that follows position p in the line), so the bytes from p up to limit
-// are exactly the continuation bytes skipped since then.
+// are exactly the continuation bytes passed over since then. Once the
+// character before them is known, those its lead byte does not claim are
+// written as characters of their own.
 reverse_result reverse_line_bytewise(std::span<const unsigned char> line, unsigned char *out) noexcept
 {
     const unsigned char *in = line.data();
@@ -24,6 +35,7 @@ reverse_result reverse_line_bytewise(std::span<const unsigned char> line, unsign
     for (std::int64_t p = length; p >= 1; --p) {
         const unsigned char b = in[p - 1];
         if (b < 0x80) {
+            put_unclaimed(in, p, limit, out, n);
             out[n++] = b;  // 0xxxxxxx: a character of its own
             limit = p - 1;
         } else if (is_continuation(b)) {
@@ -32,11 +44,13 @@ reverse_result reverse_line_bytewise(std::span<const unsigned char> line, unsign
             const std::int64_t t = utf8_extra_bytes[b];  // 11xxxxxx: 1 to 5
             if (p + t > limit)
                 return truncated_at(p, t, limit);
+            put_unclaimed(in, p + t, limit, out, n);
             for (std::int64_t i = 0; i <= t; ++i)
                 out[n++] = in[p - 1 + i];
             limit = p - 1;
         }
     }
+    put_unclaimed(in, 0, limit, out, n);
     return {reverse_status::reversed, n, 0, 0, 0};
 }
 
@@ -60,6 +74,7 @@ reverse_result reverse_line(std::span<const unsigned char> line, unsigned char *
             std::uint64_t w;
             std::memcpy(&w, in + p - 8, 8);
             if ((w & high_bits) == 0) {
+                put_unclaimed(in, p, limit, out, n);
                 w = __builtin_bswap64(w);
                 std::memcpy(out + n, &w, 8);
                 n += 8;
@@ -70,17 +85,20 @@ reverse_result reverse_line(std::span<const unsigned char> line, unsigned char *
         }
         const unsigned char b = in[p - 1];
         if (b < 0x80) {
+            put_unclaimed(in, p, limit, out, n);
             out[n++] = b;
             limit = p - 1;
         } else if (!is_continuation(b)) {
             const std::int64_t t = utf8_extra_bytes[b];
             if (p + t > limit)
                 return truncated_at(p, t, limit);
+            put_unclaimed(in, p + t, limit, out, n);
             std::memcpy(out + n, in + p - 1, static_cast<std::size_t>(t + 1));
             n += t + 1;
             limit = p - 1;
         }
         --p;
     }
+    put_unclaimed(in, 0, limit, out, n);
     return {reverse_status::reversed, n, 0, 0, 0};
 }

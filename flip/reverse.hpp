@@ -20,9 +20,9 @@ struct reverse_result {
 };
 
 // Writes the characters of `line` in reverse order to `out`, which has room
-// for at least line.size() bytes (the result is never longer than the line).
-// A multi-byte character keeps its bytes in their order; continuation bytes
-// that no lead byte claims are left out; a lead byte with fewer continuation
+// for line.size() bytes (the result is exactly as long as the line). A
+// multi-byte character keeps its bytes in their order; a continuation byte
+// that no lead byte claims is a character of its own; a lead byte with fewer continuation
 // bytes after it than it announces stops the scan as `truncated`. Lead bytes
 // are not otherwise checked. Pure: touches nothing but `out`.
 [[nodiscard]] reverse_result reverse_line(std::span<const unsigned char> line, unsigned char *out) noexcept;

@@ -1,6 +1,5 @@
-// RuneAnatomy's explanation on any buffer of up to six bytes and any count of
-// present bytes (the first input byte, as a signed count, so that negative
-// and too-large counts come up too). The buffer is copied to the heap at its
+// RuneAnatomy's explanation on any buffer of one to six bytes and any count of
+// present bytes that fits it (from the first input byte). The buffer is copied to the heap at its
 // exact size, so that a read past it is caught. The report must be the same
 // on a second run, and its status and verdict must be what the legality rules
 // say, worked out here from the bits: the number of leading ones of the lead,
@@ -69,24 +68,24 @@ std::uint32_t payload(std::span<const unsigned char> seq) noexcept
 
 verdict judge(std::span<const unsigned char> bytes, int present) noexcept
 {
-    if (bytes.empty())
-        return {anatomy_trouble, "", ""};
     const unsigned char b0 = bytes[0];
     if (b0 < 0x80)
-        return {anatomy_ok, "is a valid UTF-8 code by itself\nsince its high bit is 0.\n", ""};
+        return {status_ok, "is a valid UTF-8 code by itself\nsince its high bit is 0.\n", ""};
     if (b0 < 0xC0)
-        return {anatomy_ok, "is not a valid first byte of a UTF-8\nsequence because its high bits are 10.\n", ""};
+        return {status_invalid, "is not a valid first byte of a UTF-8\nsequence because its high bits are 10.\n", ""};
+    if (b0 >= 0xFE)
+        return {status_invalid, b0 == 0xFE ? "because it begins with 7 contiguous 1s.\n" : "because it begins with 8 contiguous 1s.\n", ""};
     int ones = 0;
     while (ones < 6 && (b0 & (0x80 >> ones)) != 0)
         ++ones;
-    const int have = present < 0 ? 0 : present > static_cast<int>(bytes.size()) ? static_cast<int>(bytes.size()) : present;
+    const int have = present;
     if (have < ones)
-        return {anatomy_invalid, format("a total of %lu bytes are needed but\n only %lu bytes are present.\n",
+        return {status_invalid, format("a total of %lu bytes are needed but\n only %lu bytes are present.\n",
                                         static_cast<unsigned long>(ones), static_cast<unsigned long>(have)),
                 ""};
     for (int i = 1; i < ones; ++i)
         if ((bytes[static_cast<std::size_t>(i)] & 0xC0) != 0x80)
-            return {anatomy_invalid, format("because byte %lu, value 0x%02lX", static_cast<unsigned long>(i + 1),
+            return {status_invalid, format("because byte %lu, value 0x%02lX", static_cast<unsigned long>(i + 1),
                                             bytes[static_cast<std::size_t>(i)]),
                     ""};
     const std::uint32_t v = payload(bytes.first(static_cast<std::size_t>(ones)));
@@ -94,26 +93,25 @@ verdict judge(std::span<const unsigned char> bytes, int present) noexcept
     const std::string head = "\nThis sequence is technically not a valid UTF-8 character\nbecause it ";
     const int shortest = v < 0x80 ? 1 : v < 0x800 ? 2 : v < 0x10000 ? 3 : 4;
     if (v > 0x10FFFF)
-        return {anatomy_invalid, value, head + "encodes a value above 0x10FFFF"};
+        return {status_invalid, value, head + "encodes a value above 0x10FFFF"};
     if (shortest < ones)
-        return {anatomy_invalid, value,
+        return {status_invalid, value,
                 head + "is an overlong form: the shortest encoding of this value has " + std::to_string(shortest) +
                     (shortest == 1 ? " byte.\n" : " bytes.\n")};
     if (v >= 0xD800 && v <= 0xDFFF)
-        return {anatomy_invalid, value, head + "encodes a surrogate codepoint"};
-    return {anatomy_ok, format("is a valid UTF-8 character encoding equivalent to UTF32 0x%08lX.\n", v), ""};
+        return {status_invalid, value, head + "encodes a surrogate codepoint"};
+    return {status_ok, format("is a valid UTF-8 character encoding equivalent to UTF32 0x%08lX.\n", v), ""};
 }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size == 0 || size > 1 + anatomy_max_bytes)
+    if (size < 2 || size > 1 + anatomy_max_bytes)
         return -1;
-    const int present = static_cast<std::int8_t>(data[0]);
     const std::size_t n = size - 1;
-    auto *copy = static_cast<unsigned char *>(std::malloc(n == 0 ? 1 : n));
-    if (n != 0)
-        std::memcpy(copy, data + 1, n);
+    const int present = data[0] % static_cast<int>(n + 1);  // 0 to n, as a caller passes it
+    auto *copy = static_cast<unsigned char *>(std::malloc(n));
+    std::memcpy(copy, data + 1, n);
     const std::span<const unsigned char> bytes(copy, n);
 
     const explained first = explain(bytes, present);

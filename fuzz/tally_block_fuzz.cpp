@@ -14,7 +14,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "block.hpp"
+#include "reader.hpp"
 
 namespace {
 // Longer inputs would not fit in the pipe before it is read.

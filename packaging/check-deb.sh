@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package (packaging/build-deb.sh) and checks it: its
 # control fields, its file list and modes (dpkg-deb -c), the extracted
-# programs (dpkg-deb -x: each runs, is stripped, and runetally looks for its
-# catalogues under /usr/share/locale), and lintian, which must report no
-# error. Ends with a "package: N passed, N failed" line; exits non-zero on
-# any failure.
+# programs (dpkg-deb -x: each runs as its copy in the build tree does, is
+# stripped, and runetally looks for its catalogues under /usr/share/locale),
+# and lintian, which must report no error. The version and the programs are
+# those the build was configured with (its CMakeCache.txt). Ends with a
+# "package: N passed, N failed" line; exits non-zero on any failure.
 #
 #   bash packaging/check-deb.sh [build-dir]     (default build-deb)
 set -uo pipefail
@@ -26,14 +27,19 @@ check() {  # check DESCRIPTION COMMAND...: runs the command, counts the result
 for tool in dpkg-deb lintian readelf; do
   command -v "$tool" >/dev/null || { echo "check-deb: $tool not found" >&2; exit 1; }
 done
-deb=$(bash packaging/build-deb.sh "${1:-build-deb}" | tail -n 1)
+dir=${1:-build-deb}
+deb=$(bash packaging/build-deb.sh "$dir" | tail -n 1)
 [ -f "$deb" ] || { echo "check-deb: no package was built" >&2; exit 1; }
+cached() { sed -n "s/^$1:[A-Z]*=//p" "$dir/CMakeCache.txt"; }
+version=$(cached CMAKE_PROJECT_VERSION)
+programs=$(cached RUNEKIT_PROGRAMS | tr ';' ' ')
+[ -n "$version" ] && [ -n "$programs" ] || { echo "check-deb: $dir/CMakeCache.txt names no version or programs" >&2; exit 1; }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 field() { dpkg-deb -f "$deb" "$1"; }
 check "package name" test "$(field Package)" = runekit
-check "version" test "$(field Version)" = 2.28
+check "version" test "$(field Version)" = "$version"
 check "maintainer" grep -q '<.*@.*>' <<<"$(field Maintainer)"
 check "description" test "$(field Description | wc -l)" -ge 3
 check "C library dependency" grep -Eq '(^|, )libc6 \(>= [0-9.]+\)' <<<"$(field Depends)"
@@ -42,10 +48,10 @@ check "C library dependency" grep -Eq '(^|, )libc6 \(>= [0-9.]+\)' <<<"$(field D
 # 0755, everything else 0644.
 dpkg-deb -c "$deb" >"$tmp/list"
 awk '{ sub(/^\.\//, "", $6); print $1, $2, $6 }' "$tmp/list" >"$tmp/entries"
-expected="usr/bin/RuneAnatomy usr/bin/runeflip usr/bin/runepair usr/bin/runetally
-usr/share/doc/runekit/README.md.gz usr/share/doc/runekit/changelog.gz usr/share/doc/runekit/copyright
-usr/share/man/man1/RuneAnatomy.1.gz usr/share/man/man1/runeflip.1.gz
-usr/share/man/man1/runepair.1.gz usr/share/man/man1/runetally.1.gz"
+expected="usr/share/doc/runekit/README.md.gz usr/share/doc/runekit/changelog.gz usr/share/doc/runekit/copyright"
+for name in $programs; do
+  expected+=" usr/bin/$name usr/share/man/man1/$name.1.gz"
+done
 for lang in $(sed 's/#.*//' po/LINGUAS); do
   expected+=" usr/share/locale/$lang/LC_MESSAGES/runekit.mo"
 done
@@ -55,16 +61,17 @@ check "owners" test -z "$(awk '$2 != "root/root"' "$tmp/entries")"
 check "modes" test -z "$(awk '($1 ~ /^d/ || $3 ~ /^usr\/bin\//) && $1 !~ /^.rwxr-xr-x$/ { print }
                                $1 !~ /^d/ && $3 !~ /^usr\/bin\// && $1 != "-rw-r--r--" { print }' "$tmp/entries")"
 
-# The extracted programs: each runs and writes its version block with the
-# status it is documented to have, carries no symbols or .comment, and
-# runetally does its job and names the system's catalogue directory.
+# The extracted programs: each writes its version block with the status of
+# its copy in the build tree, carries no symbols or .comment, and runetally
+# does its job and names the system's catalogue directory.
 dpkg-deb -x "$deb" "$tmp/root"
-for entry in runetally:1 RuneAnatomy:2 runeflip:1 runepair:1; do
-  name=${entry%%:*}
+for name in $programs; do
+  "$dir/bin/$name" -v 2>/dev/null </dev/null
+  built=$?
   "$tmp/root/usr/bin/$name" -v 2>"$tmp/version" </dev/null
   status=$?
-  check "$name -v status $status" test "$status" = "${entry#*:}"
-  check "$name version block" test "$(sed -n 2p "$tmp/version")" = "$name  2.28"
+  check "$name -v status $status" test "$status" = "$built"
+  check "$name version block" test "$(sed -n 2p "$tmp/version")" = "$name  $version"
   check "$name stripped" test -z "$(readelf -S -W "$tmp/root/usr/bin/$name" | grep -E '\.(symtab|comment) ')"
 done
 check "runetally table" test "$(printf 'aab\n' | "$tmp/root/usr/bin/runetally")" = "$(printf '\t 25.000\t       1\t0x00000A\n\t 50.000\t       2\t0x000061\ta\n\t 25.000\t       1\t0x000062\tb')"

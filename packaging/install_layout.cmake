@@ -24,8 +24,9 @@ add_custom_target(deb_docs ALL DEPENDS ${compressed})
 install(FILES ${compressed} packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # Installed programs lose their symbols and the compiler's .comment and .note
-# sections, as Debian's own packaging tools strip them.
-foreach(program runetally RuneAnatomy runeflip runepair)
+# sections, as Debian's own packaging tools strip them; the package is
+# stripped here and nowhere else.
+foreach(program IN LISTS RUNEKIT_PROGRAMS)
   install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
                                 \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\"
                                 COMMAND_ERROR_IS_FATAL ANY)")

@@ -1,7 +1,8 @@
 # The Debian package, made by `cpack -G DEB` in a build configured with
 # CMAKE_INSTALL_PREFIX=/usr and RUNEKIT_DEB_LAYOUT=ON (packaging/build-deb.sh
-# does both). Binaries are stripped; dpkg-shlibdeps works out the library
-# dependencies from the installed programs.
+# does both). The programs come stripped from the install step
+# (install_layout.cmake); dpkg-shlibdeps works out the library dependencies
+# from them.
 set(CPACK_PACKAGE_NAME runekit)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The runekit developers")
@@ -15,7 +16,6 @@ input, or a located report of the first sequence that is not valid UTF-8.
 RuneAnatomy explains the UTF-8 sequence at an offset of a file, bit by bit.
 runeflip reverses the characters of every line, moving multi-byte characters
 whole. runepair gives the UTF-16 surrogate pair of a code point.")
-set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 

@@ -3,29 +3,18 @@
 
 #include <cstdint>
 #include <optional>
-#include <string_view>
 
 // Highest code point of plane 0, and highest Unicode code point.
 inline constexpr std::uint32_t plane0_last = 0xFFFF;
 inline constexpr std::uint32_t codepoint_last = 0x10FFFF;
 
-// A base-16 number as written: its magnitude and whether a '-' preceded it.
-struct hex_number {
-    std::uint64_t magnitude = 0;
-    bool negative = false;
-};
-
-// Reads the whole of `text` as one base-16 number: optional white space of
-// the POSIX locale (space, \t, \n, \v, \f, \r), an optional '+' or '-', an
-// optional "0x"/"0X" that counts as a prefix only when a hex digit follows
-// it, then at least one hex digit of either case and nothing after them.
-// Empty when a rule is broken or the magnitude does not fit in 64 bits.
-[[nodiscard]] std::optional<hex_number> parse_hex(std::string_view text) noexcept;
-
-// The code point that `text` names, by the rules of parse_hex. A negative
-// number is accepted only when it is zero, and nothing above codepoint_last
-// is a code point: a wrapped or truncated value would be a wrong answer.
-[[nodiscard]] std::optional<std::uint32_t> parse_codepoint(std::string_view text) noexcept;
+// The code point that `text` names in hexadecimal: optional white space,
+// an optional '+' or '-', an optional "0x"/"0X" that counts as a prefix only
+// before a hexadecimal digit, then at least one hexadecimal digit of either
+// case and nothing after them. Empty when a rule is broken, when the value
+// does not fit in 64 bits, when a '-' precedes a value other than zero, or
+// above codepoint_last: a wrapped or truncated value would be a wrong answer.
+[[nodiscard]] std::optional<std::uint32_t> parse_codepoint(const char *text) noexcept;
 
 // The two UTF-16 code units of a supplementary code point.
 struct surrogate_pair {

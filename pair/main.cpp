@@ -10,28 +10,18 @@ namespace {
 constexpr char tool_name[] = "runepair";
 
 // Exit statuses.
-constexpr int exit_answer = 0;   // answer written
-constexpr int exit_usage = 1;    // help, version, wrong number of arguments
-constexpr int exit_invalid = 2;  // unrecognised option, invalid code point, write error
-
-constexpr const char *help_intro[] = {
-    "Given a Unicode codepoint outside the BMP, report its surrogate decomposition\n",
-    "The codepoint may be given in raw hex or preceded by either U+ or 0x\n",
-};
-
-constexpr const char *help_options[] = {
-    "       -h Print help information.\n",
-    "       -v Print version information.\n",
-    "\n",
-};
+constexpr int status_ok = 0;       // answer written
+constexpr int status_usage = 1;    // help, version, wrong number of arguments
+constexpr int status_invalid = 2;  // unrecognised option, invalid code point, write error
 
 void print_help() noexcept
 {
-    for (const char *line : help_intro)
-        std::fputs(line, stderr);
+    std::fputs("Given a Unicode codepoint outside the BMP, report its surrogate decomposition\n"
+               "The codepoint may be given in raw hex or preceded by either U+ or 0x\n",
+               stderr);
     std::fprintf(stderr, "Usage: %s [options] codepoint\n", tool_name);
-    for (const char *line : help_options)
-        std::fputs(line, stderr);
+    std::fputs(runekit_help_options, stderr);
+    std::fputs("\n", stderr);
     std::fprintf(stderr, "Report bugs to: %s\n\n", runekit_bug_address);
 }
 
@@ -49,14 +39,14 @@ void print_version() noexcept
 {
     if (arg[1] == 'v') {
         print_version();
-        finish_stdout(tool_name, exit_usage, exit_invalid);
+        finish_stdout(tool_name, status_usage, status_invalid);
     }
     if (arg[1] == 'h') {
         print_help();
-        finish_stdout(tool_name, exit_usage, exit_invalid);
+        finish_stdout(tool_name, status_usage, status_invalid);
     }
     std::fputs("Unrecognized option.\n", stderr);
-    finish_stdout(tool_name, exit_invalid, exit_invalid);
+    finish_stdout(tool_name, status_invalid, status_invalid);
 }
 
 // Writes the pair for a supplementary code point, or the plane-0 notice.
@@ -78,7 +68,7 @@ int main(int argc, char **argv)
     // The count comes first: "-v extra" is a usage error, not a version request.
     if (argc != 2) {
         print_help();
-        finish_stdout(tool_name, exit_usage, exit_invalid);
+        finish_stdout(tool_name, status_usage, status_invalid);
     }
     const char *arg = argv[1];
     if (arg[0] == '-')
@@ -90,8 +80,8 @@ int main(int argc, char **argv)
     const std::optional<std::uint32_t> codepoint = parse_codepoint(arg);
     if (!codepoint) {
         std::fprintf(stderr, "%s is not a valid codepoint.\n", arg);
-        finish_stdout(tool_name, exit_invalid, exit_invalid);
+        finish_stdout(tool_name, status_invalid, status_invalid);
     }
     write_answer(*codepoint);
-    finish_stdout(tool_name, exit_answer, exit_invalid);
+    finish_stdout(tool_name, status_ok, status_invalid);
 }

@@ -4,44 +4,25 @@
 #include <cstdlib>
 #include <cstring>
 #include <libintl.h>
-#include <unistd.h>
 
 #include "bits.hpp"
+#include "io.hpp"
 
 namespace {
 unsigned char sequence_buffer[6];
 char read_error_text[128];
-
-// Reads into buf until `want` bytes are in. Returns false on end of input or
-// a failed read (an interrupted read is asked again).
-bool read_fully(int fd, unsigned char *buf, int want) noexcept
-{
-    int have = 0;
-    while (have < want) {
-        ssize_t n = read(fd, buf + have, static_cast<std::size_t>(want - have));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        have += static_cast<int>(n);
-    }
-    return true;
-}
 }  // namespace
 
 std::uint32_t read_utf8_char(int fd, int *length, const unsigned char **sequence) noexcept
 {
-    ssize_t n;
-    do
-        n = read(fd, sequence_buffer, 1);
-    while (n < 0 && errno == EINTR);
+    const ssize_t n = read_once(fd, sequence_buffer, 1);
     if (n == 0)
         return UTF8_END_OF_INPUT;
     if (n < 0)
         return UTF8_READ_ERROR;
 
     const int e = utf8_extra_bytes[sequence_buffer[0]];
-    if (!read_fully(fd, sequence_buffer + 1, e))
+    if (read_full(fd, sequence_buffer + 1, static_cast<std::size_t>(e)) != e)
         return UTF8_TRUNCATED;
 
     *length = e + 1;
@@ -55,21 +36,21 @@ std::uint32_t read_utf8_char(int fd, int *length, const unsigned char **sequence
 void report_decode_failure(std::uint32_t status, const unsigned char *sequence, std::int64_t lines,
                            std::int64_t characters, std::int64_t bytes) noexcept
 {
-    const long l = static_cast<long>(lines), c = static_cast<long>(characters), b = static_cast<long>(bytes);
+    const long long l = lines, c = characters, b = bytes;
     switch (status) {
     case UTF8_TRUNCATED:
-        std::fprintf(stderr, gettext("Truncated UTF-8 sequence encountered at line %ld, character %ld, byte %ld.\n"),
+        std::fprintf(stderr, gettext("Truncated UTF-8 sequence encountered at line %lld, character %lld, byte %lld.\n"),
                      l, c, b);
         break;
     case UTF8_INVALID:
-        std::fprintf(stderr, gettext("Invalid UTF-8 code encountered at line %ld, character %ld, byte %ld.\n"), l,
+        std::fprintf(stderr, gettext("Invalid UTF-8 code encountered at line %lld, character %lld, byte %lld.\n"), l,
                      c, b);
         explain_invalid_sequence(stderr, sequence);
         break;
     case UTF8_READ_ERROR: {
         const int error = errno;
         std::snprintf(read_error_text, sizeof read_error_text - 1,
-                      gettext("Error reading input at line %ld, character %ld, byte %ld.\n"), l, c, b);
+                      gettext("Error reading input at line %lld, character %lld, byte %lld.\n"), l, c, b);
         errno = error;
         std::perror(read_error_text);
         break;
@@ -77,7 +58,7 @@ void report_decode_failure(std::uint32_t status, const unsigned char *sequence, 
     default:
         return;
     }
-    std::exit(1);
+    std::exit(status_decode_failure);
 }
 
 void explain_invalid_sequence(std::FILE *out, const unsigned char *sequence) noexcept

@@ -15,6 +15,9 @@ inline constexpr std::uint32_t UTF8_INVALID = 0xA0000002u;
 inline constexpr std::uint32_t UTF8_READ_ERROR = 0xA0000004u;
 inline constexpr std::uint32_t UTF8_FIRST_STATUS = 0x110000u;
 
+// Exit status after a located failure report.
+inline constexpr int status_decode_failure = 1;
+
 // Legality of a complete sequence: seq holds the lead byte and exactly the
 // utf8_extra_bytes[lead] bytes after it. Encoded surrogates (ED A0 80 to
 // ED BF BF) are legal here.
@@ -52,7 +55,7 @@ inline constexpr std::uint32_t UTF8_FIRST_STATUS = 0x110000u;
 [[nodiscard]] std::uint32_t read_utf8_char(int fd, int *length, const unsigned char **sequence) noexcept;
 
 // For TRUNCATED, INVALID and READ_ERROR writes the located report to standard
-// error and ends the process with status 1; returns for any other value. The
+// error and ends the process with status_decode_failure; returns for any other value. The
 // counters are the 0-based line, character and byte of the failing sequence.
 void report_decode_failure(std::uint32_t status, const unsigned char *sequence, std::int64_t lines,
                            std::int64_t characters, std::int64_t bytes) noexcept;

@@ -1,11 +1,15 @@
-// runetally: histogram of the characters of UTF-8 text on standard input.
+// runetally: histogram of the characters of UTF-8 text in files or on
+// standard input.
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <libintl.h>
 #include <unistd.h>
 
-#include "block.hpp"
+#include "table.hpp"
 #include "tool.hpp"
 
 #ifndef RUNEKIT_LOCALEDIR
@@ -17,6 +21,10 @@
 
 namespace {
 constexpr char tool_name[] = "runetally";
+
+constexpr int status_ok = 0;          // table written
+constexpr int status_failure = 1;     // help, version, unreadable input, write error
+constexpr int status_bad_option = 2;  // invalid option
 
 constexpr const char *help_lines[] = {
     N_("Filter to generate a histogram of the Unicode characters in the input.\n"),
@@ -46,6 +54,29 @@ void print_version() noexcept
 // touched are never materialised.
 char_tally tally;
 
+// Counts the characters of one input, the named file or, for "-", standard
+// input, and returns how many there were. A file that cannot be opened, or a
+// decoding failure (reported after the file's name), ends the run.
+std::int64_t count_input(const char *name) noexcept
+{
+    const bool named = std::strcmp(name, "-") != 0;
+    const int fd = named ? ::open(name, O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
+    if (fd < 0) {
+        std::fprintf(stderr, "%s: %s: %s\n", tool_name, name, std::strerror(errno));
+        std::exit(status_failure);
+    }
+    const count_result r = count_fd(fd, tally);
+    const input_position &p = r.position;
+    if (named && r.status != UTF8_END_OF_INPUT) {
+        const int error = errno;  // the report of a read error needs it
+        std::fprintf(stderr, "%s: ", name);
+        errno = error;
+    }
+    report_decode_failure(r.status, r.sequence, p.lines, p.characters, p.bytes);
+    if (named)
+        ::close(fd);
+    return p.characters;
+}
 }  // namespace
 
 int main(int argc, char **argv)
@@ -53,8 +84,7 @@ int main(int argc, char **argv)
     table_columns columns;
     opterr = 0;
     int option;
-    // '+': stop at the first operand instead of reordering the arguments.
-    while ((option = getopt(argc, argv, "+cghuv")) != -1) {
+    while ((option = getopt(argc, argv, GETOPT_STOP_AT_OPERAND "cghuv")) != -1) {
         switch (option) {
         case 'c':
             columns.counts = false;
@@ -67,15 +97,15 @@ int main(int argc, char **argv)
             break;
         case 'h':
             print_help();
-            return EXIT_FAILURE;
+            return status_failure;
         case 'v':
             print_version();
-            return EXIT_FAILURE;
+            return status_failure;
         default:
             std::fprintf(stderr, gettext("%s: invalid option flag %c\n"), tool_name, optopt);
             print_version();
             print_help();
-            return 2;
+            return status_bad_option;
         }
     }
 
@@ -83,10 +113,14 @@ int main(int argc, char **argv)
     bindtextdomain("runekit", RUNEKIT_LOCALEDIR);
     textdomain("runekit");
 
-    const count_result r = count_fd(STDIN_FILENO, tally);
-    const input_position &p = r.position;
-    report_decode_failure(r.status, r.sequence, p.lines, p.characters, p.bytes);
+    // Every argument from the first operand on names a file; none means
+    // standard input. The table counts the characters of all of them.
+    std::int64_t characters = 0;
+    if (optind == argc)
+        characters = count_input("-");
+    for (int i = optind; i < argc; ++i)
+        characters += count_input(argv[i]);
 
-    write_table(tally, p.characters, columns);
-    finish_stdout(tool_name, EXIT_SUCCESS, EXIT_FAILURE);
+    write_table(tally, characters, columns);
+    finish_stdout(tool_name, status_ok, status_failure);
 }

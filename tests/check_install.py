@@ -3,9 +3,10 @@
 
   check_install.py --cmake CMAKE --build-dir DIR --source-dir DIR
                    --prefix PREFIX --localedir DIR [--deb-layout ON|OFF]
+                   --version VERSION --programs NAME...
 
 Exactly these files must be installed, with these modes, and nothing else:
-the four programs in <prefix>/bin (0755), their pages in
+the programs in <prefix>/bin (0755), their pages in
 <prefix>/share/man/man1, a compiled catalogue for every language of
 po/LINGUAS in <prefix>/share/locale/<lang>/LC_MESSAGES/runekit.mo, and the
 README and licence in <prefix>/share/doc/runekit (the Debian layout carries
@@ -13,7 +14,8 @@ compressed pages, README.md.gz, changelog.gz and copyright instead); files
 0644 and folders 0755. The installed texts are those of the source tree,
 the catalogues those of the build tree; runetally carries the catalogue
 directory it was configured with and its page names it; every installed
-program runs and writes its version block.
+program writes the version block that names VERSION, with the status and
+the very text of the same program in the build tree.
 """
 
 import argparse
@@ -25,7 +27,6 @@ import subprocess
 import sys
 import tempfile
 
-PROGRAMS = {"runetally": 1, "RuneAnatomy": 2, "runeflip": 1, "runepair": 1}
 failures = []
 
 
@@ -37,8 +38,8 @@ def expected_files(a):
     linguas = open(os.path.join(a.source_dir, "po", "LINGUAS"), encoding="utf-8").read()
     languages = re.findall(r"[a-zA-Z_@]+", re.sub(r"#.*", "", linguas))
     deb = a.deb_layout.upper() in ("ON", "1", "TRUE", "YES")
-    files = {f"bin/{p}": 0o755 for p in PROGRAMS}
-    for p in PROGRAMS:
+    files = {f"bin/{p}": 0o755 for p in a.programs}
+    for p in a.programs:
         files[f"share/man/man1/{p}.1" + (".gz" if deb else "")] = 0o644
     for lang in languages:
         files[f"share/locale/{lang}/LC_MESSAGES/runekit.mo"] = 0o644
@@ -93,21 +94,24 @@ def check_contents(a, root, languages, deb):
         fail(f"runetally does not carry the catalogue directory {a.localedir}")
 
 
-def check_programs(root):
-    for name, status in PROGRAMS.items():
+def check_programs(a, root):
+    for name in a.programs:
         path = os.path.join(root, "bin", name)
         if not os.path.exists(path):
             continue
-        r = subprocess.run([path, "-v"], stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
-        if r.returncode != status or not r.stderr.startswith(f"\n{name}  2.28\n".encode()):
+        r, built = (subprocess.run([p, "-v"], stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
+                    for p in (path, os.path.join(a.build_dir, "bin", name)))
+        if (r.returncode, r.stderr) != (built.returncode, built.stderr) or \
+                not r.stderr.startswith(f"\n{name}  {a.version}\n".encode()):
             fail(f"installed {name} -v: status {r.returncode}, version block {r.stderr[:40]!r}")
 
 
 def main():
     ap = argparse.ArgumentParser()
-    for key in ("--cmake", "--build-dir", "--source-dir", "--prefix", "--localedir"):
+    for key in ("--cmake", "--build-dir", "--source-dir", "--prefix", "--localedir", "--version"):
         ap.add_argument(key, required=True)
     ap.add_argument("--deb-layout", default="OFF")
+    ap.add_argument("--programs", nargs="+", required=True)
     a = ap.parse_args()
     files, languages, deb = expected_files(a)
     with tempfile.TemporaryDirectory() as destdir:
@@ -119,7 +123,7 @@ def main():
         root = destdir + os.path.normpath(a.prefix)
         check_tree(destdir, root, files)
         check_contents(a, root, languages, deb)
-        check_programs(root)
+        check_programs(a, root)
     for message in failures:
         print(message, file=sys.stderr)
     print(f"install layout under DESTDIR{a.prefix}: {'FAILED' if failures else 'ok'} ({len(files)} files)")

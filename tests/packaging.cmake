@@ -5,11 +5,7 @@
 # every option it accepts, its statuses, and examples that come out as shown.
 find_program(GROFF groff)
 find_program(MAN_DB man)
-set(man_mains runetally=tally RuneAnatomy=anatomy runeflip=flip runepair=pair)
-foreach(entry IN LISTS man_mains)
-  string(REPLACE "=" ";" entry ${entry})
-  list(GET entry 0 program)
-  list(GET entry 1 folder)
+foreach(program IN LISTS RUNEKIT_PROGRAMS)
   if(NOT GROFF)
     message(WARNING "groff not found: the manual page tests are left out")
     break()
@@ -17,7 +13,7 @@ foreach(entry IN LISTS man_mains)
   add_test(NAME man_${program}
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/check_man_pages.py
                    --page ${CMAKE_BINARY_DIR}/man/${program}.1 --program $<TARGET_FILE:${program}>
-                   --main ${CMAKE_SOURCE_DIR}/${folder}/main.cpp --groff ${GROFF} --man "${MAN_DB}")
+                   --main $<TARGET_PROPERTY:${program},SOURCE_DIR>/main.cpp --groff ${GROFF} --man "${MAN_DB}")
   set_tests_properties(man_${program} PROPERTIES LABELS "man")
 endforeach()
 
@@ -26,7 +22,7 @@ add_test(NAME install_layout
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/check_install.py
                  --cmake ${CMAKE_COMMAND} --build-dir ${CMAKE_BINARY_DIR} --source-dir ${CMAKE_SOURCE_DIR}
                  --prefix ${CMAKE_INSTALL_PREFIX} --localedir ${RUNEKIT_LOCALEDIR}
-                 --deb-layout ${RUNEKIT_DEB_LAYOUT})
+                 --deb-layout ${RUNEKIT_DEB_LAYOUT} --version ${PROJECT_VERSION} --programs ${RUNEKIT_PROGRAMS})
 set_tests_properties(install_layout PROPERTIES LABELS "install")
 
 # The catalogue directory follows the prefix across reconfigures.

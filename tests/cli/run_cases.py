@@ -17,7 +17,9 @@ keys hold a Python expression giving bytes instead):
               closed, chunks (stdin-chunks-py: list of bytes, written with a
               pause between them), devnull
   file        bytes of a temporary file; "@FILE@" in args is its path
-  fifo        "yes": "@FIFO@" in args is a FIFO with a writer attached
+  file2       bytes of a second one, "@FILE2@"
+  fifo        "yes": "@FIFO@" in args is a FIFO with a writer attached;
+              "no writer": a FIFO that nobody opens for writing
   env         NAME=VALUE pairs separated by blanks, added to the environment
               (the default locale is LC_ALL=C unless env sets LANG or LC_*);
               "@FAILREAD@" in a value is the path of the read-failure shim
@@ -120,144 +122,205 @@ def feed_chunks(pipe, chunks):
         os.close(pipe)
 
 
-def run_case(case, opts, workdir):
-    subst = {
+def substitutions(opts, workdir):
+    return {
         "@BUILD_DATE@": opts.build_date.encode(),
         "@FILE@": os.path.join(workdir, "operand").encode(),
+        "@FILE2@": os.path.join(workdir, "operand2").encode(),
         "@FIFO@": os.path.join(workdir, "fifo").encode(),
         "@DIR@": workdir.encode(),
     }
-    prog = os.path.join(opts.bin_dir, case["prog"])
+
+
+def arguments(case, subst):
     if "args-py" in case:
         args = eval(case["args-py"], {})  # noqa: S307 - test data of our own
     else:
         args = [unescape(a) for a in shlex.split(case.get("args", ""))]
     for token, replacement in subst.items():
         args = [a.replace(token.encode(), replacement) for a in args]
+    return args
 
+
+def make_operands(case, subst):
+    """Writes the file operand and makes the FIFO; returns the descriptors to
+    close after the run (the FIFO's writer)."""
     keep_open = []
     if "file" in case or "file-py" in case:
         with open(subst["@FILE@"], "wb") as f:
             f.write(value_of(case, "file", subst))
-    if case.get("fifo") == "yes":
+    if "file2" in case:
+        with open(subst["@FILE2@"], "wb") as f:
+            f.write(value_of(case, "file2", subst))
+    if case.get("fifo") in ("yes", "no writer"):
         os.mkfifo(subst["@FIFO@"])
+    if case.get("fifo") == "yes":
         keep_open.append(os.open(subst["@FIFO@"], os.O_RDWR | os.O_NONBLOCK))
+    return keep_open
 
+
+def environment(case, opts, subst):
     env = dict(os.environ)
     for k in ("LANG", "LANGUAGE") + tuple(k for k in env if k.startswith("LC_")):
         env.pop(k, None)
     env["LC_ALL"] = "C"
     if opts.locpath:
         env["LOCPATH"] = opts.locpath
-    case_env = []
     for pair in case.get("env", "").replace("@FAILREAD@", opts.failread).split():
         name, _, val = pair.partition("=")
-        case_env.append(name)
-        for token in ("@FILE@", "@FIFO@", "@DIR@"):
+        for token in ("@FILE@", "@FILE2@", "@FIFO@", "@DIR@"):
             val = val.replace(token, subst[token].decode())
         if name == "LANG" or name.startswith("LC_"):
             env.pop("LC_ALL", None)  # the case chooses the locale itself
         env[name] = val
+    return env
 
-    stdin_data = value_of(case, "stdin", subst) or b""
-    mode = case.get("stdin-mode", "pipe")
-    feeder = None
-    stdin_path = os.path.join(workdir, "stdin")
-    if mode == "pipe" or mode == "chunks":
-        read_end, write_end = os.pipe()
-        stdin = read_end
-        chunks = eval(case["stdin-chunks-py"], {}) if mode == "chunks" else [stdin_data]
-        feeder = threading.Thread(target=feed_chunks, args=(write_end, chunks))
-    elif mode == "file":
-        with open(stdin_path, "wb") as f:
-            f.write(stdin_data)
-        stdin = os.open(stdin_path, os.O_RDONLY)
-    elif mode == "dir":
-        stdin = os.open(workdir, os.O_RDONLY | os.O_DIRECTORY)
-    elif mode == "devnull":
-        stdin = os.open(os.devnull, os.O_RDONLY)
-    elif mode == "closed":
-        stdin = None
-    else:
-        sys.exit(f"unknown stdin-mode {mode}")
 
-    stdout_to = case.get("stdout-to", "pipe")
-    out_file = os.path.join(workdir, "stdout")
-    stdout = open(out_file, "wb") if stdout_to == "pipe" else None
-    if stdout_to == "full":
-        stdout = open("/dev/full", "wb")
+# Standard input, one opener per stdin-mode: each returns the descriptor the
+# program reads (None: closed in the child) and the thread that feeds it, if any.
+def stdin_pipe(case, workdir, data, chunks=None):
+    read_end, write_end = os.pipe()
+    return read_end, threading.Thread(target=feed_chunks, args=(write_end, [data] if chunks is None else chunks))
+
+
+def stdin_chunks(case, workdir, data):
+    return stdin_pipe(case, workdir, data, eval(case["stdin-chunks-py"], {}))  # noqa: S307
+
+
+def stdin_file(case, workdir, data):
+    path = os.path.join(workdir, "stdin")
+    with open(path, "wb") as f:
+        f.write(data)
+    return os.open(path, os.O_RDONLY), None
+
+
+STDIN_MODES = {
+    "pipe": stdin_pipe,
+    "chunks": stdin_chunks,
+    "file": stdin_file,
+    "dir": lambda case, workdir, data: (os.open(workdir, os.O_RDONLY | os.O_DIRECTORY), None),
+    "devnull": lambda case, workdir, data: (os.open(os.devnull, os.O_RDONLY), None),
+    "closed": lambda case, workdir, data: (None, None),
+}
+
+# Standard output, one opener per stdout-to: the file the program writes
+# (None: closed in the child). Only "pipe" keeps what was written.
+STDOUT_TARGETS = {
+    "pipe": lambda workdir: open(os.path.join(workdir, "stdout"), "wb"),
+    "full": lambda workdir: open("/dev/full", "wb"),
+    "closed": lambda workdir: None,
+}
+
+
+def child_setup(case):
+    """What the child does before it runs the program: default SIGPIPE,
+    closed descriptors, the address-space limit."""
+    closed = [fd for fd, key, value in ((0, "stdin-mode", "closed"), (1, "stdout-to", "closed"))
+              if case.get(key) == value]
+    limit = int(case["limit-as"]) if "limit-as" in case else None
 
     def preexec():
         signal.signal(signal.SIGPIPE, signal.SIG_DFL)
-        if mode == "closed":
-            os.close(0)
-        if stdout_to == "closed":
-            os.close(1)
-        if "limit-as" in case:
-            limit = int(case["limit-as"])
+        for fd in closed:
+            os.close(fd)
+        if limit is not None:
             resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    return preexec
 
-    wrapper = [w.encode() for w in shlex.split(opts.wrapper)]
+
+def run_program(argv, stdin, stdout, stderr, env, preexec, feeder, timeout):
+    """Runs the program to its end; its status, or "timeout"."""
+    proc = subprocess.Popen(
+        argv,
+        stdin=stdin if stdin is not None else subprocess.DEVNULL,
+        stdout=stdout if stdout is not None else subprocess.DEVNULL,
+        stderr=stderr,
+        env=env,
+        preexec_fn=preexec,
+        close_fds=True,
+    )
+    if feeder:
+        feeder.start()
+    try:
+        return proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        return "timeout"
+
+
+def read_rest(fd):
+    """What the program left on its input is what the next reader sees."""
+    rest = b""
+    while True:
+        chunk = os.read(fd, 1 << 16)
+        if not chunk:
+            return rest
+        rest += chunk
+
+
+def emulator_options(case, opts, env):
+    """The emulator's options that set the case's LD_ variables for the
+    program alone, taken out of env: they are not for the emulator (whose
+    loader would try to preload a library built for another processor, and
+    say so on standard error)."""
+    options = []
     if opts.wrapper and opts.emulator_env:
-        # The loader's variables are for the program, not for the emulator
-        # that runs it (whose loader would try to preload a library built
-        # for another processor, and say so on standard error).
-        for name in [n for n in case_env if n.startswith("LD_")]:
-            wrapper += [opts.emulator_env.encode(), f"{name}={env.pop(name)}".encode()]
+        for pair in case.get("env", "").split():
+            name = pair.partition("=")[0]
+            if name.startswith("LD_"):
+                options += [opts.emulator_env.encode(), f"{name}={env.pop(name)}".encode()]
+    return options
 
+
+def run_case(case, opts, workdir):
+    subst = substitutions(opts, workdir)
+    keep_open = make_operands(case, subst)
+    env = environment(case, opts, subst)
+    argv = ([w.encode() for w in shlex.split(opts.wrapper)] + emulator_options(case, opts, env)
+            + [os.path.join(opts.bin_dir, case["prog"]).encode()] + arguments(case, subst))
+    mode = case.get("stdin-mode", "pipe")
+    stdout_to = case.get("stdout-to", "pipe")
+    if mode not in STDIN_MODES:
+        sys.exit(f"unknown stdin-mode {mode}")
+    if stdout_to not in STDOUT_TARGETS:
+        sys.exit(f"unknown stdout-to {stdout_to}")
+    stdin, feeder = STDIN_MODES[mode](case, workdir, value_of(case, "stdin", subst) or b"")
+    stdout = STDOUT_TARGETS[stdout_to](workdir)
     err_file = os.path.join(workdir, "stderr")
     with open(err_file, "wb") as stderr:
-        proc = subprocess.Popen(
-            wrapper + [prog.encode()] + args,
-            stdin=stdin if stdin is not None else subprocess.DEVNULL,
-            stdout=stdout if stdout is not None else subprocess.DEVNULL,
-            stderr=stderr,
-            env=env,
-            preexec_fn=preexec,
-            close_fds=True,
-        )
-        if feeder:
-            feeder.start()
-        try:
-            rc = proc.wait(timeout=opts.timeout)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
-            rc = "timeout"
+        rc = run_program(argv, stdin, stdout, stderr, env, child_setup(case), feeder, opts.timeout)
     rest = None
     if case.get("after") == "cat" and stdin is not None and mode != "dir":
-        # What the program left on its input is what the next reader sees.
-        rest = b""
-        while True:
-            chunk = os.read(stdin, 1 << 16)
-            if not chunk:
-                break
-            rest += chunk
-    if feeder:
-        os.close(stdin)
-        stdin = None
-        feeder.join()
+        rest = read_rest(stdin)
     if stdin is not None:
         os.close(stdin)
+    if feeder:
+        feeder.join()
     if stdout is not None:
         stdout.close()
     for fd in keep_open:
         os.close(fd)
 
     got = {
-        "stdout": open(out_file, "rb").read() if stdout_to == "pipe" else b"",
+        "stdout": open(os.path.join(workdir, "stdout"), "rb").read() if stdout_to == "pipe" else b"",
         "stderr": open(err_file, "rb").read(),
         "status": (f"signal {-rc}" if isinstance(rc, int) and rc < 0 else str(rc)).encode(),
+        "rest": rest if rest is not None else b"",
     }
+    want = expected(case, subst)
+    return {k: got[k] for k in want}, want
+
+
+def expected(case, subst):
     want = {
         "stdout": value_of(case, "stdout", subst) or b"",
         "stderr": value_of(case, "stderr", subst) or b"",
         "status": case.get("status", "0").encode(),
     }
     if "rest" in case or "rest-py" in case:
-        got["rest"] = rest if rest is not None else b""
         want["rest"] = value_of(case, "rest", subst)
-    return got, want
+    return want
 
 
 def show(data: bytes):

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include "bits.hpp"
+#include "io.hpp"
 #include "utf8.hpp"
 
 namespace {
@@ -93,4 +96,27 @@ TEST(BitRenderers, EachRendererReusesItsOwnBuffer)
     const char *wide = bit_string_16(0x00FF);
     EXPECT_NE(static_cast<const void *>(wide), static_cast<const void *>(first));
     EXPECT_STREQ(first, "11110000");  // another width leaves it alone
+}
+
+TEST(ReadFull, StopsAtEndOfInputAndTakesNoMoreThanAsked)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "\x82\xAC", 2), 2);
+    ASSERT_EQ(write(fds[1], "rest", 4), 4);
+    close(fds[1]);
+    std::array<unsigned char, 8> into{};
+    EXPECT_EQ(read_full(fds[0], into.data(), 2), 2);
+    EXPECT_EQ(into[0], 0x82);
+    EXPECT_EQ(read_full(fds[0], into.data(), into.size()), 4);
+    EXPECT_EQ(std::memcmp(into.data(), "rest", 4), 0);
+    EXPECT_EQ(read_full(fds[0], into.data(), 1), 0);
+    close(fds[0]);
+}
+
+TEST(ReadFull, FailureIsMinusOne)
+{
+    std::array<unsigned char, 2> into{};
+    EXPECT_EQ(read_full(-1, into.data(), into.size()), -1);
+    EXPECT_EQ(errno, EBADF);
 }

@@ -11,7 +11,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "block.hpp"
+#include "reader.hpp"
+#include "hex.hpp"
+#include "tally_printers.hpp"
 
 namespace {
 using bytes = std::string;
@@ -90,6 +92,8 @@ outcome run(int fd, char_tally &t, bool bytewise)
 void expect_same(const outcome &want, const char_tally &tw, const outcome &got, const char_tally &tg,
                  const char *how)
 {
+    SCOPED_TRACE(std::string(how) + ": byte at a time " + testing::PrintToString(want.result) + ", block reader "
+                 + testing::PrintToString(got.result));
     EXPECT_EQ(got.result.status, want.result.status) << how;
     EXPECT_EQ(got.result.position.lines, want.result.position.lines) << how;
     EXPECT_EQ(got.result.position.characters, want.result.position.characters) << how;
@@ -110,7 +114,7 @@ void expect_same(const outcome &want, const char_tally &tw, const outcome &got, 
 // Checks one input through the three paths.
 void check(const bytes &input, std::size_t piece = 65536)
 {
-    SCOPED_TRACE("input of " + std::to_string(input.size()) + " bytes");
+    SCOPED_TRACE("input of " + hex_dump(input));
     const outcome ref = run(feeding_pipe(input, piece), tallies[0], true);
     const outcome file = run(regular_file(input), tallies[1], false);
     expect_same(ref, tallies[0], file, tallies[1], "regular file");

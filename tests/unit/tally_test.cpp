@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "decoder.hpp"
-#include "histogram.hpp"
+#include "reader.hpp"
+#include "table.hpp"
+#include "tally_printers.hpp"
 
 namespace {
 // Independent statement of legality: the shortest form of a Unicode scalar
@@ -167,6 +170,7 @@ TEST(CountBytewise, CountsAndPositions)
     const count_result r = count_bytewise(fd, tally);
     const std::int64_t *counts = tally.char_counts;
     close(fd);
+    SCOPED_TRACE(testing::PrintToString(r));
     EXPECT_EQ(r.status, UTF8_INVALID);
     EXPECT_EQ(r.position.lines, 2);
     EXPECT_EQ(r.position.characters, 6);
@@ -176,4 +180,23 @@ TEST(CountBytewise, CountsAndPositions)
     EXPECT_EQ(counts[0x0A], 2);
     ASSERT_NE(r.sequence, nullptr);
     EXPECT_EQ(r.sequence[0], 0x80);
+}
+
+// The table's fields against the C library's formatting of the same values.
+TEST(Format, PercentageAgreesWithPrintf)
+{
+    std::vector<double> values = {0.0, 100.0, 5e-324, 0.0004999, 0.0005, 0.0015, 0.0025, 7.1875, 99.9995};
+    for (std::int64_t t = 1; t <= 400; t += 7)
+        for (std::int64_t c = 1; c <= t; c += 3)
+            values.push_back(static_cast<double>(c) / static_cast<double>(t) * 100.0);
+    for (double x : values) {
+        char want[32], got[32];
+        std::snprintf(want, sizeof want, "%7.3f", x);
+        got[format_fixed3(got, x, ".", 7)] = '\0';
+        ASSERT_STREQ(got, want) << x;
+    }
+    // A decimal point of several bytes is one character of the width.
+    char got[32];
+    got[format_fixed3(got, 5.0, "\xD9\xAB", 7)] = '\0';
+    EXPECT_STREQ(got, "  5\xD9\xAB" "000");
 }

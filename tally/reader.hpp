@@ -1,6 +1,8 @@
-// runetally's counting and table output.
+// runetally's reader: counts the characters of a descriptor in large blocks
+// where it can, with exactly the results of decoding one sequence at a time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -19,19 +21,12 @@ struct char_tally {
     std::uint8_t touched[count_pages];
 };
 
-// Adds one to the counter of code point c.
-inline void count_char(char_tally &tally, std::uint32_t c) noexcept
+// Adds n to the counter of code point c. Every count goes through here.
+inline void count_char(char_tally &tally, std::uint32_t c, std::int64_t n = 1) noexcept
 {
     tally.touched[c >> count_page_shift] = 1;
-    ++tally.char_counts[c];
+    tally.char_counts[c] += n;
 }
-
-// Which columns of the table are written.
-struct table_columns {
-    bool counts = true;  // percentage and count
-    bool code = true;    // code point in hexadecimal
-    bool glyph = true;   // the character itself, where displayable
-};
 
 // Position of the next sequence: newlines, characters and bytes decoded so far.
 struct input_position {
@@ -42,27 +37,24 @@ struct input_position {
 
 // Outcome of counting: the status that ended it (UTF8_END_OF_INPUT on
 // success), the failing sequence for UTF8_INVALID, and the position of the
-// failure (or of the end).
+// failure (or of the end), counted from where the descriptor stood.
 struct count_result {
     std::uint32_t status = UTF8_END_OF_INPUT;
     const unsigned char *sequence = nullptr;
     input_position position;
 };
 
-// Reads one sequence with read_utf8_char and counts it, advancing r's
-// position; false, with r.status and r.sequence set, when a status came.
-[[nodiscard]] bool count_next_char(int fd, char_tally &tally, count_result &r) noexcept;
+// Bytes read at a time (1 MiB; test builds use a tiny block to put block
+// boundaries everywhere).
+extern const std::size_t tally_block_size;
 
-// Counts every character of fd, one read_utf8_char call at a time: the
-// reference path, which never reads past the sequence it decodes.
+// Counts every character of fd. A regular file is read in blocks and, after a
+// decoding failure, positioned just past the failing sequence; a pipe is
+// looked at before it is consumed and only the bytes up to the end of the
+// failing sequence are taken from it; any other descriptor is read one
+// sequence at a time.
+[[nodiscard]] count_result count_fd(int fd, char_tally &tally) noexcept;
+
+// The same, one read_utf8_char call at a time whatever fd is: the reference
+// path, which never reads past the sequence it decodes.
 [[nodiscard]] count_result count_bytewise(int fd, char_tally &tally) noexcept;
-
-// False for the blank, control, zero-width and byte-order-mark code points.
-[[nodiscard]] bool is_displayable(std::uint32_t k) noexcept;
-
-// Writes k to standard output in the UTF-8 bit layout (up to four bytes,
-// nothing above 0x1FFFFF).
-void put_utf8(std::uint32_t k) noexcept;
-
-// Writes one line per non-zero counter, in code-point order.
-void write_table(const char_tally &tally, std::int64_t characters, table_columns columns) noexcept;

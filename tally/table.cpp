@@ -1,36 +1,9 @@
-#include "histogram.hpp"
+#include "table.hpp"
 
+#include <bit>
 #include <clocale>
 #include <cstdio>
-#include <string_view>
-
-#include "format.hpp"
-
-bool count_next_char(int fd, char_tally &tally, count_result &r) noexcept
-{
-    int length = 0;
-    const unsigned char *sequence = nullptr;
-    const std::uint32_t c = read_utf8_char(fd, &length, &sequence);
-    if (c >= UTF8_FIRST_STATUS) {
-        r.status = c;
-        r.sequence = sequence;
-        return false;
-    }
-    r.position.bytes += length;
-    if (c == 0x0A)
-        ++r.position.lines;
-    count_char(tally, c);
-    ++r.position.characters;
-    return true;
-}
-
-count_result count_bytewise(int fd, char_tally &tally) noexcept
-{
-    count_result r;
-    while (count_next_char(fd, tally, r)) {
-    }
-    return r;
-}
+#include <cstring>
 
 bool is_displayable(std::uint32_t k) noexcept
 {
@@ -43,10 +16,85 @@ bool is_displayable(std::uint32_t k) noexcept
     return k != 0x3000 && k != 0xFEFF;  // ideographic space, byte order mark
 }
 
-void put_utf8(std::uint32_t k) noexcept
+std::size_t format_decimal(char *out, std::uint64_t v, std::size_t width) noexcept
 {
-    char bytes[4];
-    std::fwrite(bytes, 1, encode_utf8(bytes, k), stdout);
+    char digits[20];
+    std::size_t n = 0;
+    do
+        digits[n++] = static_cast<char>('0' + v % 10);
+    while ((v /= 10) != 0);
+    std::size_t written = 0;
+    while (written + n < width)
+        out[written++] = ' ';
+    while (n > 0)
+        out[written++] = digits[--n];
+    return written;
+}
+
+std::size_t format_fixed3(char *out, double x, std::string_view point, std::size_t width) noexcept
+{
+    // x = m * 2^-shift exactly; below 128, shift is at least 45, and
+    // m * 1000 < 2^63.
+    const auto bits = std::bit_cast<std::uint64_t>(x);
+    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+    const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+    const std::uint64_t m = biased != 0 ? fraction | (std::uint64_t{1} << 52) : fraction;
+    const int shift = biased != 0 ? 1075 - biased : 1074;
+    std::uint64_t q = 0;  // thousandths; zero when x * 1000 < 2^-1
+    if (shift < 64) {
+        const std::uint64_t scaled = m * 1000;
+        q = scaled >> shift;
+        const std::uint64_t rest = scaled & ((std::uint64_t{1} << shift) - 1);
+        const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+        if (rest > half || (rest == half && (q & 1) != 0))
+            ++q;
+    }
+    char text[16];
+    std::size_t n = format_decimal(text, q / 1000, 0);
+    const std::size_t after_point = n;
+    const auto thousandths = static_cast<unsigned>(q % 1000);
+    text[n++] = static_cast<char>('0' + thousandths / 100);
+    text[n++] = static_cast<char>('0' + thousandths / 10 % 10);
+    text[n++] = static_cast<char>('0' + thousandths % 10);
+    // The width counts characters: a decimal point of several bytes is one.
+    std::size_t written = 0;
+    while (written + n + 1 < width)
+        out[written++] = ' ';
+    std::memcpy(out + written, text, after_point);
+    written += after_point;
+    std::memcpy(out + written, point.data(), point.size());
+    written += point.size();
+    std::memcpy(out + written, text + after_point, 3);
+    return written + 3;
+}
+
+std::size_t format_code(char *out, std::uint32_t k) noexcept
+{
+    constexpr char hex[] = "0123456789ABCDEF";
+    int digits = 6;
+    while (digits < 8 && (k >> (4 * digits)) != 0)
+        ++digits;
+    out[0] = '0';
+    out[1] = 'x';
+    for (int i = 0; i < digits; ++i)
+        out[2 + i] = hex[(k >> (4 * (digits - 1 - i))) & 0xF];
+    return 2 + static_cast<std::size_t>(digits);
+}
+
+std::size_t encode_utf8(char *out, std::uint32_t k) noexcept
+{
+    auto byte = [](std::uint32_t v) { return static_cast<char>(static_cast<unsigned char>(v)); };
+    if (k < 0x80) {
+        out[0] = byte(k);
+        return 1;
+    }
+    // Continuation bytes from the last to the first, then the lead.
+    const std::size_t length = k < 0x800 ? 2 : k < 0x10000 ? 3 : k <= 0x1FFFFF ? 4 : 0;
+    for (std::size_t i = length; i-- > 1; k >>= 6)
+        out[i] = byte(0x80 | (k & 0x3F));
+    if (length != 0)
+        out[0] = byte((0xF00u >> length) | k);
+    return length;
 }
 
 namespace {
@@ -103,6 +151,7 @@ void write_table(const char_tally &tally, std::int64_t characters, table_columns
             const std::int64_t n = tally.char_counts[k];
             if (n == 0)
                 continue;
+            const auto code = static_cast<std::uint32_t>(k);
             std::size_t length = 0;
             if (columns.counts) {
                 line[length++] = '\t';
@@ -112,11 +161,11 @@ void write_table(const char_tally &tally, std::int64_t characters, table_columns
             }
             if (columns.code) {
                 line[length++] = '\t';
-                length += format_code(line + length, static_cast<std::uint32_t>(k));
+                length += format_code(line + length, code);
             }
-            if (columns.glyph && is_displayable(static_cast<std::uint32_t>(k))) {
+            if (columns.glyph && is_displayable(code)) {
                 line[length++] = '\t';
-                length += encode_utf8(line + length, static_cast<std::uint32_t>(k));
+                length += encode_utf8(line + length, code);
             }
             line[length++] = '\n';
             std::fwrite(line, 1, length, stdout);

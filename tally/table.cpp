@@ -4,6 +4,9 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#if defined(__i386__) && !defined(__SSE2_MATH__)
+#include <fpu_control.h>
+#endif
 
 bool is_displayable(std::uint32_t k) noexcept
 {
@@ -104,42 +107,39 @@ namespace {
 // bits, and to 53 when stored) or not at all before it is multiplied by 100,
 // and a share close to a half-thousandth comes out one digit off (23 in 320
 // is 7.18749999999999911 in double precision, 7.1875 in the x87's). A
-// volatile double between the two operations is not enough: it removes the
-// excess precision in between but still rounds each result twice. With its
-// precision control at 53 bits, the unit rounds every division and
-// multiplication once, to the nearest double, as other processors do (and
-// as 32-bit builds with SSE2 arithmetic, -mfpmath=sse, do without this).
-using fpu_control = unsigned short;
-
-fpu_control round_to_double() noexcept
+// volatile double between the two operations is not enough: it still rounds
+// each result twice. With its precision control at 53 bits, the unit rounds
+// every division and multiplication once, to the nearest double, as other
+// processors (and 32-bit builds with SSE2 arithmetic) do.
+fpu_control_t round_to_double() noexcept
 {
-    fpu_control saved;
-    __asm__ volatile("fnstcw %0" : "=m"(saved));
-    const fpu_control doubled = static_cast<fpu_control>((saved & ~0x0300u) | 0x0200u);  // PC = 53 bits
-    __asm__ volatile("fldcw %0" : : "m"(doubled) : "memory");
+    fpu_control_t saved;
+    _FPU_GETCW(saved);
+    fpu_control_t doubled = (saved & ~_FPU_EXTENDED) | _FPU_DOUBLE;
+    _FPU_SETCW(doubled);
     return saved;
 }
 
-void restore_rounding(fpu_control saved) noexcept
+void restore_rounding(fpu_control_t saved) noexcept
 {
-    __asm__ volatile("fldcw %0" : : "m"(saved) : "memory");
+    _FPU_SETCW(saved);
 }
 #else
-using fpu_control = int;
+using fpu_control_t = int;  // double arithmetic is done in double precision
 
-fpu_control round_to_double() noexcept
+fpu_control_t round_to_double() noexcept
 {
-    return 0;  // double arithmetic is already done in double precision
+    return 0;
 }
 
-void restore_rounding(fpu_control) noexcept {}
+void restore_rounding(fpu_control_t) noexcept {}
 #endif
 }  // namespace
 
 void write_table(const char_tally &tally, std::int64_t characters, table_columns columns) noexcept
 {
     // Each share is count / total * 100.0, both operations in double precision.
-    const fpu_control saved_rounding = round_to_double();
+    const fpu_control_t saved_rounding = round_to_double();
     const double total = static_cast<double>(characters);
     const std::string_view point = std::localeconv()->decimal_point;
     char line[128];

@@ -6,8 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "vector_count.hpp"
+
 #ifndef RUNEKIT_TALLY_BLOCK_SIZE
 #define RUNEKIT_TALLY_BLOCK_SIZE (1 << 20)
+#endif
+
+// Bytes the vector kernel validates at once (test builds use a few bytes).
+#ifndef RUNEKIT_TALLY_SUBBLOCK_SIZE
+#define RUNEKIT_TALLY_SUBBLOCK_SIZE 16384
 #endif
 
 const std::size_t tally_block_size = RUNEKIT_TALLY_BLOCK_SIZE;
@@ -146,6 +153,11 @@ block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) no
     const unsigned char *p = data.data();
     const unsigned char *const end = p + data.size();
     block_scan s;
+    // The vector kernel takes what it can; the rest, from a character
+    // boundary, is scanned here.
+    const tally_vector_result v = tally_vector_scan(data, RUNEKIT_TALLY_SUBBLOCK_SIZE, tally);
+    p += v.consumed;
+    s.characters = v.characters;
     while (p < end) {
         if (end - p >= 8) {
             std::uint64_t word;
@@ -220,6 +232,7 @@ count_result count_fd(int fd, char_tally &tally) noexcept
     } else {
         return count_bytewise(fd, tally);
     }
+    tally_vector_flush(tally);  // the kernel's 8-bit counters into the table
     r.position.lines = tally.char_counts[0x0A];
     return r;
 }

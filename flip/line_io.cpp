@@ -35,10 +35,13 @@ constexpr std::size_t first_spill_bytes = std::size_t{1} << 12;
     const std::size_t needed = r.spill_used + count;
     if (needed > r.spill_size) {
         const std::size_t size = doubled_size(r.spill_size, first_spill_bytes, needed);
-        void *grown = size != 0 ? std::realloc(r.spill, size) : nullptr;
+        // The allocation has line_padding bytes before and after the buffer.
+        void *grown = size != 0 && size <= SIZE_MAX - 2 * line_padding
+                          ? std::realloc(r.spill != nullptr ? r.spill - line_padding : nullptr, size + 2 * line_padding)
+                          : nullptr;
         if (grown == nullptr)
             return false;
-        r.spill = static_cast<unsigned char *>(grown);
+        r.spill = static_cast<unsigned char *>(grown) + line_padding;
         r.spill_size = size;
     }
     std::memcpy(r.spill + r.spill_used, bytes, count);
@@ -70,9 +73,19 @@ bool open_reader(line_reader &r, int fd) noexcept
 {
     r = line_reader{};
     r.fd = fd;
-    r.block = static_cast<unsigned char *>(std::malloc(block_bytes));
+    auto *allocated = static_cast<unsigned char *>(std::malloc(block_bytes + 2 * line_padding));
+    r.block = allocated != nullptr ? allocated + line_padding : nullptr;
     r.block_size = block_bytes;
     return r.block != nullptr;
+}
+
+void close_reader(line_reader &r) noexcept
+{
+    if (r.block != nullptr)
+        std::free(r.block - line_padding);
+    if (r.spill != nullptr)
+        std::free(r.spill - line_padding);
+    r.block = r.spill = nullptr;
 }
 
 // A line that lies wholly within the block is handed out in place; one that
@@ -114,7 +127,7 @@ read_status read_line(line_reader &r, std::span<const unsigned char> &line) noex
 
 bool open_output(output_buffer &out, std::size_t size) noexcept
 {
-    out.data = static_cast<unsigned char *>(std::malloc(size));
+    out.data = static_cast<unsigned char *>(std::malloc(size + line_padding));
     out.size = out.data != nullptr ? size : 0;
     out.used = 0;
     return out.data != nullptr;
@@ -138,7 +151,7 @@ int flush_output(output_buffer &out, int fd) noexcept
 bool grow_output(output_buffer &out, std::size_t needed) noexcept
 {
     const std::size_t size = doubled_size(out.size, 1, needed);
-    void *grown = size != 0 ? std::malloc(size) : nullptr;
+    void *grown = size != 0 && size <= SIZE_MAX - line_padding ? std::malloc(size + line_padding) : nullptr;
     if (grown == nullptr)
         return false;
     std::free(out.data);

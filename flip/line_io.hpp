@@ -7,6 +7,12 @@
 
 enum class read_status { line, end, read_error, no_memory };
 
+// Bytes before and after every line read_line hands out that may be read
+// (their values are unspecified), and bytes past `size` of every output
+// buffer that may be written: room for vector loads and stores that reach
+// beyond the data.
+inline constexpr std::size_t line_padding = 128;
+
 // State of the line reader. `block` holds what the last read(2) returned,
 // from `start` to `end` not yet handed out; `spill` collects a line that
 // crosses the end of a block. Set up by open_reader.
@@ -28,6 +34,9 @@ struct output_buffer {
 
 // Sets up `r` to read `fd`; false if the block could not be allocated.
 [[nodiscard]] bool open_reader(line_reader &r, int fd) noexcept;
+
+// Releases the reader's storage (the block and the spill buffer).
+void close_reader(line_reader &r) noexcept;
 
 // Hands out the next line, without its newline, in `line`. Every byte value is
 // data; a last line without a newline is a line; `end` means no line is left.

@@ -1,0 +1,146 @@
+// runeflip's vector kernel (see vector_reverse.hpp), written once with
+// Highway and compiled for every target of the build (foreach_target.h);
+// HWY_DYNAMIC_DISPATCH picks the best one the processor has.
+//
+// Reversing a line by characters is reversing it by bytes once each
+// character has been turned around in place. With fwd(j) the continuation
+// bytes of j's character up to and including j and back(j) those after j,
+// g[j] = line[j + back(j) - fwd(j)] turns every character around, and the
+// byte reversal of g is the result. back - fwd lies between -3 and 3, so g
+// is a lane-by-lane choice among seven loads of the line, shifted by -3..3.
+// The same loads tell whether the line qualifies: a byte must be a
+// continuation byte exactly where a lead one, two or three bytes before
+// announces one, and no byte may be F8 or above.
+//
+// The line is taken in vectors from its end, so that the output is written
+// in order from its start; the vectors at either end of the line have the
+// lanes outside the line cleared.
+#include "vector_reverse.hpp"
+
+#include <cstdint>
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "vector_reverse.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace flip_vector {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+#if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
+
+// No vector instructions: every line goes to reverse_line.
+bool Reverse(const unsigned char *, std::size_t, unsigned char *)
+{
+    return false;
+}
+
+#else
+
+using D8 = hn::CappedTag<std::uint8_t, 64>;
+using V8 = hn::Vec<D8>;
+
+// Indexes that reverse the bytes within each 16-byte block.
+alignas(16) constexpr std::uint8_t reverse_in_block[16] = {15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
+
+// The vector of line[first .. first + lanes), with every lane outside
+// line[0 .. n) cleared when `edge` (the vector may then reach outside).
+HWY_INLINE V8 LoadLine(D8 d, const unsigned char *line, std::size_t n, std::ptrdiff_t first, bool edge)
+{
+    const V8 v = hn::LoadU(d, line + first);
+    if (!edge)
+        return v;
+    const auto lanes = static_cast<std::ptrdiff_t>(hn::Lanes(d));
+    const std::ptrdiff_t below = first < 0 ? (-first < lanes ? -first : lanes) : 0;
+    std::ptrdiff_t upto = static_cast<std::ptrdiff_t>(n) - first;
+    upto = upto < 0 ? 0 : upto > lanes ? lanes : upto;
+    const auto inside = hn::AndNot(hn::FirstN(d, static_cast<std::size_t>(below)), hn::FirstN(d, static_cast<std::size_t>(upto)));
+    return hn::IfThenElseZero(inside, v);
+}
+
+bool Reverse(const unsigned char *line, std::size_t n, unsigned char *out)
+{
+    // The last character must end within the line.
+    if ((n >= 1 && line[n - 1] >= 0xC0) || (n >= 2 && line[n - 2] >= 0xE0) || (n >= 3 && line[n - 3] >= 0xF0))
+        return false;
+    const D8 d;
+    const hn::RebindToSigned<D8> di;
+    const std::size_t lanes = hn::Lanes(d);
+    const auto reverse_index = hn::LoadDup128(d, reverse_in_block);
+    const auto continuation_below = hn::Set(di, -64);  // 0x80..0xBF are -128..-65
+    auto bad = hn::Zero(d);  // high bit set in a lane where the line does not qualify
+    for (std::size_t done = 0; done < n; done += lanes) {
+        const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(n) - static_cast<std::ptrdiff_t>(done + lanes);
+        const bool edge = done == 0 || first < 3;
+        const V8 here = LoadLine(d, line, n, first, edge);
+        const V8 before3 = LoadLine(d, line, n, first - 3, edge);
+        const V8 after3 = LoadLine(d, line, n, first + 3, edge);
+        V8 chosen = here;
+        // From three bytes before to three after, ASCII alone: nothing moves.
+        if (!hn::AllFalse(di, hn::Lt(hn::BitCast(di, hn::Or(before3, after3)), hn::Zero(di)))) {
+            const V8 before1 = LoadLine(d, line, n, first - 1, edge);
+            const V8 before2 = LoadLine(d, line, n, first - 2, edge);
+            const V8 after1 = LoadLine(d, line, n, first + 1, edge);
+            const V8 after2 = LoadLine(d, line, n, first + 2, edge);
+            // High bit: a lead C0.. one before, E0.. two before or F0.. three before.
+            const V8 announced = hn::Or(hn::Or(hn::SaturatedSub(before1, hn::Set(d, 0x40)),
+                                               hn::SaturatedSub(before2, hn::Set(d, 0x60))),
+                                        hn::SaturatedSub(before3, hn::Set(d, 0x70)));
+            // High bit: this byte is 10xxxxxx.
+            const V8 continuation = hn::AndNot(hn::Add(here, here), here);
+            const V8 f8_or_above = hn::SaturatedSub(here, hn::Set(d, 0x78));
+            bad = hn::Or(bad, hn::Or(hn::Xor(announced, continuation), f8_or_above));
+
+            const auto c0 = hn::Lt(hn::BitCast(di, here), continuation_below);
+            const auto c1 = hn::Lt(hn::BitCast(di, before1), continuation_below);
+            const auto c2 = hn::Lt(hn::BitCast(di, before2), continuation_below);
+            const auto a1 = hn::Lt(hn::BitCast(di, after1), continuation_below);
+            const auto a2 = hn::Lt(hn::BitCast(di, after2), continuation_below);
+            const auto a3 = hn::Lt(hn::BitCast(di, after3), continuation_below);
+            const auto fwd2 = hn::And(c0, c1);
+            const auto fwd3 = hn::And(fwd2, c2);
+            const auto back2 = hn::And(a1, a2);
+            const auto back3 = hn::And(back2, a3);
+            // A true mask is -1: these sums are -fwd and -back.
+            const auto minus_fwd =
+                hn::Add(hn::Add(hn::VecFromMask(di, c0), hn::VecFromMask(di, fwd2)), hn::VecFromMask(di, fwd3));
+            const auto minus_back =
+                hn::Add(hn::Add(hn::VecFromMask(di, a1), hn::VecFromMask(di, back2)), hn::VecFromMask(di, back3));
+            const auto shift = hn::Sub(minus_fwd, minus_back);  // back - fwd
+            const auto from = [&](int s) HWY_ATTR { return hn::RebindMask(d, hn::Eq(shift, hn::Set(di, static_cast<std::int8_t>(s)))); };
+            chosen = hn::IfThenElse(from(1), after1, chosen);
+            chosen = hn::IfThenElse(from(2), after2, chosen);
+            chosen = hn::IfThenElse(from(3), after3, chosen);
+            chosen = hn::IfThenElse(from(-1), before1, chosen);
+            chosen = hn::IfThenElse(from(-2), before2, chosen);
+            chosen = hn::IfThenElse(from(-3), before3, chosen);
+        }
+        const V8 reversed = hn::ReverseBlocks(d, hn::TableLookupBytes(chosen, reverse_index));
+        hn::StoreU(reversed, d, out + done);
+    }
+    return hn::AllFalse(di, hn::Lt(hn::BitCast(di, bad), hn::Zero(di)));
+}
+
+#endif  // HWY_TARGET
+
+}  // namespace HWY_NAMESPACE
+}  // namespace flip_vector
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace flip_vector {
+HWY_EXPORT(Reverse);
+
+bool reverse(std::span<const unsigned char> line, unsigned char *out) noexcept
+{
+    return HWY_DYNAMIC_DISPATCH(Reverse)(line.data(), line.size(), out);
+}
+}  // namespace flip_vector
+
+bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out) noexcept
+{
+    return flip_vector::reverse(line, out);
+}
+#endif  // HWY_ONCE

@@ -16,6 +16,7 @@
 //     counted into 8-bit counters.
 #include "vector_count.hpp"
 
+#include <array>
 #include <cstring>
 
 #undef HWY_TARGET_INCLUDE
@@ -45,6 +46,26 @@ alignas(64) std::uint8_t pair_counts[1 << 16];
 std::uint32_t highest_point = 0;
 bool points_counted = false;
 bool pairs_counted = false;
+
+// For each mask of 8 lanes, the lanes it selects in order, then the others
+// in order, as eight nibbles (lane 0 in the lowest): a compress table.
+constexpr std::array<std::uint32_t, 256> make_compress_nibbles() noexcept
+{
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t mask = 0; mask < 256; ++mask) {
+        std::uint32_t packed = 0;
+        int slot = 0;
+        for (int pass = 0; pass < 2; ++pass)
+            for (std::uint32_t lane = 0; lane < 8; ++lane)
+                if (((mask >> lane) & 1) == (pass == 0 ? 1u : 0u))
+                    packed |= lane << (4 * slot++);
+        table[mask] = packed;
+    }
+    return table;
+}
+alignas(64) constexpr std::array<std::uint32_t, 256> compress_nibbles = make_compress_nibbles();
+static_assert(compress_nibbles[0] == 0x76543210 && compress_nibbles[0x80] == 0x65432107 &&
+              compress_nibbles[0x05] == 0x76543120);
 
 // A counter that wrapped: its 256 go to the 64-bit table.
 [[gnu::noinline]] void spill_point(char_tally &tally, std::uint32_t c) noexcept
@@ -172,6 +193,29 @@ alignas(16) constexpr std::uint8_t lead_shift[16] = {
 using D8 = hn::CappedTag<std::uint8_t, 64>;
 using D32 = hn::CappedTag<std::uint32_t, 16>;
 
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+// A native instruction (VPCOMPRESSD).
+HWY_INLINE hn::Vec<D32> CompressPoints(D32, hn::Vec<D32> v, hn::Mask<D32> keep)
+{
+    return hn::Compress(v, keep);
+}
+#else
+// Compress with at most 8 lanes, through a table that lives in static
+// storage: Highway 1.0.3's own table for AVX2 is a local constant array
+// that GCC 12 copies onto the stack (1 KiB) at every call, which made the
+// AVX2 kernel slower than the scalar code.
+HWY_INLINE hn::Vec<D32> CompressPoints(D32 d, hn::Vec<D32> v, hn::Mask<D32> keep)
+{
+    static_assert(hn::MaxLanes(D32()) <= 8, "one byte of mask bits");
+    std::uint8_t bits[8] = {};
+    hn::StoreMaskBits(d, keep, bits);
+    alignas(32) static constexpr std::uint32_t nibble_shifts[8] = {0, 4, 8, 12, 16, 20, 24, 28};
+    const auto packed = hn::Set(d, compress_nibbles[bits[0]]);
+    const auto indices = hn::And(hn::Shr(packed, hn::Load(d, nibble_shifts)), hn::Set(d, 7));
+    return hn::TableLookupLanes(v, hn::IndicesFromVec(d, indices));
+}
+#endif
+
 // Whether p[0..len) is whole legal sequences, given zeros before p (at least
 // three) and after p + len (at least one vector).
 bool Validate(const unsigned char *p, std::size_t len)
@@ -252,7 +296,7 @@ std::int64_t Count(const unsigned char *p, std::size_t len, char_tally &tally)
             const auto start = hn::And(hn::Lt(hn::BitCast(di32, lead), hn::Set(di32, 0x80)),
                                        hn::RebindMask(di32, hn::FirstN(d32, len - at)));
             const auto starts = hn::RebindMask(d32, start);
-            hn::StoreU(hn::Compress(point, starts), d32, points + found);
+            hn::StoreU(CompressPoints(d32, point, starts), d32, points + found);
             found += hn::CountTrue(d32, starts);
             highest = hn::Max(highest, hn::IfThenElseZero(starts, point));
         }

@@ -2,9 +2,9 @@
 // Highway and compiled for every target of the build (foreach_target.h);
 // HWY_DYNAMIC_DISPATCH picks the best one the processor has.
 //
-// A sub-block is copied into a buffer with zeros before and after it, so
-// that every vector load is in bounds and the sub-block is checked as if it
-// were the whole input. Then:
+// A sub-block is worked on in place where the data reaches a vector beyond
+// it; at the start and the end of the data it is copied into a buffer with
+// zeros before and after it, so that every vector load is in bounds. Then:
 //  1. validation: three lookups in 16-entry tables (high and low nibble of
 //     the previous byte, high nibble of this byte) whose common bits are
 //     the errors, without the surrogate error (ED A0 80..ED BF BF are legal);
@@ -38,14 +38,16 @@ constexpr std::size_t code_points = 0x110000;
 alignas(64) unsigned char buffer[padding + max_subblock + padding];
 // Code points decoded from the sub-block, with room for one vector beyond.
 alignas(64) std::uint32_t points[max_subblock + 64];
-// 8-bit counters: per code point, and per pair of ASCII bytes (indexed by
-// the two bytes as a little-endian 16-bit number).
+// 8-bit counters per code point; 32-bit counters per pair of ASCII bytes,
+// indexed by the two bytes as a little-endian 16-bit number (below 0x8000).
 alignas(64) std::uint8_t point_counts[code_points];
-alignas(64) std::uint8_t pair_counts[1 << 16];
-// Highest code point counted in point_counts, and whether any pair was.
+alignas(64) std::uint32_t pair_counts[1 << 15];
+// Highest code point counted in point_counts, whether any was, and how many
+// pairs were counted since pair_counts was last merged (no counter can wrap
+// while that stays below 2^32).
 std::uint32_t highest_point = 0;
 bool points_counted = false;
-bool pairs_counted = false;
+std::uint64_t pairs_counted = 0;
 
 // For each mask of 8 lanes, the lanes it selects in order, then the others
 // in order, as eight nibbles (lane 0 in the lowest): a compress table.
@@ -74,17 +76,23 @@ static_assert(compress_nibbles[0] == 0x76543210 && compress_nibbles[0x80] == 0x6
     tally.char_counts[c] += 256;
 }
 
-[[gnu::noinline]] void spill_pair(char_tally &tally, std::uint32_t pair) noexcept
+// Adds the pair counters to the table (both bytes of a pair are counted) and
+// clears them.
+void merge_pairs(char_tally &tally) noexcept
 {
-    tally.touched[0] = 1;  // both are ASCII
-    tally.char_counts[pair & 0xFF] += 256;
-    tally.char_counts[pair >> 8] += 256;
-}
-
-inline void count_pair(char_tally &tally, std::uint32_t pair) noexcept
-{
-    if (++pair_counts[pair] == 0) [[unlikely]]
-        spill_pair(tally, pair);
+    if (pairs_counted == 0)
+        return;
+    for (std::uint32_t second = 0; second < 0x80; ++second)
+        for (std::uint32_t first = 0; first < 0x80; ++first) {
+            std::uint32_t &n = pair_counts[first | second << 8];
+            if (n == 0)
+                continue;
+            tally.touched[0] = 1;
+            tally.char_counts[first] += n;
+            tally.char_counts[second] += n;
+            n = 0;
+        }
+    pairs_counted = 0;
 }
 
 // End of the sub-block that starts at pos: at most `subblock` bytes on, moved
@@ -216,8 +224,9 @@ HWY_INLINE hn::Vec<D32> CompressPoints(D32 d, hn::Vec<D32> v, hn::Mask<D32> keep
 }
 #endif
 
-// Whether p[0..len) is whole legal sequences, given zeros before p (at least
-// three) and after p + len (at least one vector).
+// Whether p[0..len) is whole legal sequences, given three bytes before p that
+// are zeros or the end of whole legal sequences, and at least a vector and
+// 16 bytes readable after p + len.
 bool Validate(const unsigned char *p, std::size_t len)
 {
     const D8 d;
@@ -244,7 +253,10 @@ bool Validate(const unsigned char *p, std::size_t len)
         const auto needs_continuation = hn::And(
             hn::Or(hn::SaturatedSub(previous2, hn::Set(d, 0xE0 - 0x80)), hn::SaturatedSub(previous3, hn::Set(d, 0xF0 - 0x80))),
             hn::Set(d, 0x80));
-        error = hn::Or(error, hn::Xor(special, needs_continuation));
+        auto found = hn::Xor(special, needs_continuation);
+        if (i + lanes > len)  // beyond the sub-block: not its business
+            found = hn::IfThenElseZero(hn::FirstN(d, len - i), found);
+        error = hn::Or(error, found);
     }
     if (!hn::AllTrue(d, hn::Eq(error, hn::Zero(d))))
         return false;
@@ -252,8 +264,8 @@ bool Validate(const unsigned char *p, std::size_t len)
     return !(len >= 1 && p[len - 1] >= 0xC0) && !(len >= 2 && p[len - 2] >= 0xE0) && !(len >= 3 && p[len - 3] >= 0xF0);
 }
 
-// Counts the characters of p[0..len), which Validate accepted (zeros follow
-// it); returns how many there are.
+// Counts the characters of p[0..len), which Validate accepted (at least 32
+// readable bytes follow it); returns how many there are.
 std::int64_t Count(const unsigned char *p, std::size_t len, char_tally &tally)
 {
     const D32 d32;
@@ -266,17 +278,18 @@ std::int64_t Count(const unsigned char *p, std::size_t len, char_tally &tally)
     auto highest = hn::Zero(d32);
     std::size_t found = 0;
     std::int64_t ascii = 0;
+    if (pairs_counted > 0xFFFFFFFFu - max_subblock)
+        merge_pairs(tally);  // before a counter could wrap
     for (std::size_t unit = 0; unit < len; unit += 16) {
         std::uint64_t w0, w1;
         std::memcpy(&w0, p + unit, 8);
         std::memcpy(&w1, p + unit + 8, 8);
         if (unit + 16 <= len && ((w0 | w1) & 0x8080808080808080u) == 0) {
             for (int shift = 0; shift < 64; shift += 16) {
-                count_pair(tally, static_cast<std::uint32_t>((w0 >> shift) & 0xFFFF));
-                count_pair(tally, static_cast<std::uint32_t>((w1 >> shift) & 0xFFFF));
+                ++pair_counts[(w0 >> shift) & 0xFFFF];
+                ++pair_counts[(w1 >> shift) & 0xFFFF];
             }
             ascii += 16;
-            pairs_counted = true;
             continue;
         }
         for (std::size_t at = unit; at < unit + 16 && at < len; at += lanes) {
@@ -301,7 +314,12 @@ std::int64_t Count(const unsigned char *p, std::size_t len, char_tally &tally)
             highest = hn::Max(highest, hn::IfThenElseZero(starts, point));
         }
     }
+    // The counters of characters far apart in the code space miss the cache:
+    // each is fetched a few characters before it is incremented. The list
+    // has room for the look-ahead (whatever it holds there is a code point).
+    constexpr std::size_t ahead = 16;
     for (std::size_t i = 0; i < found; ++i) {
+        __builtin_prefetch(&point_counts[points[i + ahead] < code_points ? points[i + ahead] : 0], 1);
         const std::uint32_t c = points[i];
         if (++point_counts[c] == 0) [[unlikely]]
             spill_point(tally, c);
@@ -312,6 +330,7 @@ std::int64_t Count(const unsigned char *p, std::size_t len, char_tally &tally)
             highest_point = h;
         points_counted = true;
     }
+    pairs_counted += static_cast<std::uint64_t>(ascii) / 2;
     return ascii + static_cast<std::int64_t>(found);
 }
 
@@ -321,15 +340,22 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
         return {};
     if (subblock > max_subblock)
         subblock = max_subblock;
-    unsigned char *const p = buffer + padding;
     tally_vector_result r;
     while (r.consumed < size) {
         const std::size_t end = subblock_end(data, size, r.consumed, subblock);
         if (end <= r.consumed)
             break;
         const std::size_t len = end - r.consumed;
-        std::memcpy(p, data + r.consumed, len);
-        std::memset(p + len, 0, padding);
+        // In place where the data reaches far enough on both sides (the bytes
+        // before are the end of a sub-block found valid, so they look like
+        // the zeros of the copy to the validation); else a padded copy.
+        const unsigned char *p = data + r.consumed;
+        if (r.consumed < 3 || size - end < padding) {
+            unsigned char *const copy = buffer + padding;
+            std::memcpy(copy, p, len);
+            std::memset(copy + len, 0, padding);
+            p = copy;
+        }
         if (!Validate(p, len))
             break;
         r.characters += Count(p, len, tally);
@@ -363,33 +389,20 @@ tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::
 void tally_vector_flush(char_tally &tally) noexcept
 {
     using namespace tally_vector;
-    if (pairs_counted) {
-        for (std::uint32_t first = 0; first < 0x80; ++first)
-            for (std::uint32_t second = 0; second < 0x80; ++second) {
-                std::uint8_t &n = pair_counts[first | second << 8];
-                if (n == 0)
-                    continue;
-                tally.touched[0] = 1;
-                tally.char_counts[first] += n;
-                tally.char_counts[second] += n;
-                n = 0;
-            }
-        pairs_counted = false;
-    }
+    merge_pairs(tally);
     if (points_counted) {
         // Eight counters at a time: most are zero.
+        // Eight counters at a time: most are zero, and the eight 64-bit
+        // counters they go to share one cache line and one page.
         for (std::uint32_t c = 0; c <= highest_point; c += 8) {
             std::uint64_t eight;
             std::memcpy(&eight, point_counts + c, 8);
             if (eight == 0)
                 continue;
-            for (std::uint32_t k = c; k < c + 8; ++k) {
-                if (point_counts[k] == 0)
-                    continue;
-                tally.touched[k >> count_page_shift] = 1;
-                tally.char_counts[k] += point_counts[k];
-                point_counts[k] = 0;
-            }
+            tally.touched[c >> count_page_shift] = 1;
+            for (std::uint32_t k = 0; k < 8; ++k)
+                tally.char_counts[c + k] += point_counts[c + k];
+            std::memset(point_counts + c, 0, 8);
         }
         highest_point = 0;
         points_counted = false;

@@ -13,11 +13,13 @@
 // announces one, and no byte may be F8 or above.
 //
 // The line is taken in vectors from its end, so that the output is written
-// in order from its start; the vectors at either end of the line have the
-// lanes outside the line cleared.
+// in order from its start. The vectors at either end of the line have the
+// lanes outside the line cleared, unless the bytes around it cannot matter.
 #include "vector_reverse.hpp"
 
 #include <cstdint>
+
+#include "utf8.hpp"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "vector_reverse.cpp"
@@ -70,28 +72,52 @@ bool Reverse(const unsigned char *line, std::size_t n, unsigned char *out)
     const std::size_t lanes = hn::Lanes(d);
     const auto reverse_index = hn::LoadDup128(d, reverse_in_block);
     const auto continuation_below = hn::Set(di, -64);  // 0x80..0xBF are -128..-65
+    const auto lead_1 = hn::Set(d, 0x40), lead_2 = hn::Set(d, 0x60), lead_3 = hn::Set(d, 0x70), f8 = hn::Set(d, 0x78);
+    const auto shift_p1 = hn::Set(di, 1), shift_p2 = hn::Set(di, 2), shift_p3 = hn::Set(di, 3);
+    const auto shift_m1 = hn::Set(di, -1), shift_m2 = hn::Set(di, -2), shift_m3 = hn::Set(di, -3);
+    // The bytes around the line, which the vectors at its ends reach, change
+    // nothing when the byte after it is no continuation byte (nothing after
+    // it can then be taken for part of its last character) and the three
+    // before it announce nothing that reaches into it: then the loads need
+    // no clearing (lanes before the line start are still ignored). Lines from
+    // the reader, with a newline on either side, are like that.
+    const bool quiet_around = !is_continuation(line[n]) && line[-1] < 0xC0 && line[-2] < 0xE0 && line[-3] < 0xF0;
     auto bad = hn::Zero(d);  // high bit set in a lane where the line does not qualify
     for (std::size_t done = 0; done < n; done += lanes) {
         const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(n) - static_cast<std::ptrdiff_t>(done + lanes);
-        const bool edge = done == 0 || first < 3;
+        const bool edge = !quiet_around && (done == 0 || first < 3);
         const V8 here = LoadLine(d, line, n, first, edge);
         const V8 before3 = LoadLine(d, line, n, first - 3, edge);
         const V8 after3 = LoadLine(d, line, n, first + 3, edge);
         V8 chosen = here;
         // From three bytes before to three after, ASCII alone: nothing moves.
-        if (!hn::AllFalse(di, hn::Lt(hn::BitCast(di, hn::Or(before3, after3)), hn::Zero(di)))) {
+        // (Where the bytes around the line cannot matter, those outside it
+        // are not looked at.)
+        V8 around = hn::Or(before3, after3);
+        if (quiet_around && (done == 0 || first < 3)) {
+            const auto lanes_signed = static_cast<std::ptrdiff_t>(lanes);
+            const std::ptrdiff_t below = first < 3 ? 3 - first : 0;  // lanes of before3 before the line
+            const std::ptrdiff_t inside = static_cast<std::ptrdiff_t>(n) - first - 3;  // lanes of after3 in it
+            const auto outside_before = hn::FirstN(d, static_cast<std::size_t>(below < lanes_signed ? below : lanes_signed));
+            const auto inside_after =
+                hn::FirstN(d, static_cast<std::size_t>(inside < 0 ? 0 : inside < lanes_signed ? inside : lanes_signed));
+            around = hn::Or(hn::IfThenZeroElse(outside_before, before3), hn::IfThenElseZero(inside_after, after3));
+        }
+        if (!hn::AllFalse(di, hn::Lt(hn::BitCast(di, around), hn::Zero(di)))) {
             const V8 before1 = LoadLine(d, line, n, first - 1, edge);
             const V8 before2 = LoadLine(d, line, n, first - 2, edge);
             const V8 after1 = LoadLine(d, line, n, first + 1, edge);
             const V8 after2 = LoadLine(d, line, n, first + 2, edge);
             // High bit: a lead C0.. one before, E0.. two before or F0.. three before.
-            const V8 announced = hn::Or(hn::Or(hn::SaturatedSub(before1, hn::Set(d, 0x40)),
-                                               hn::SaturatedSub(before2, hn::Set(d, 0x60))),
-                                        hn::SaturatedSub(before3, hn::Set(d, 0x70)));
+            const V8 announced = hn::Or(hn::Or(hn::SaturatedSub(before1, lead_1), hn::SaturatedSub(before2, lead_2)),
+                                        hn::SaturatedSub(before3, lead_3));
             // High bit: this byte is 10xxxxxx.
             const V8 continuation = hn::AndNot(hn::Add(here, here), here);
-            const V8 f8_or_above = hn::SaturatedSub(here, hn::Set(d, 0x78));
-            bad = hn::Or(bad, hn::Or(hn::Xor(announced, continuation), f8_or_above));
+            const V8 f8_or_above = hn::SaturatedSub(here, f8);
+            V8 wrong = hn::Or(hn::Xor(announced, continuation), f8_or_above);
+            if (first < 0)  // lanes before the line start
+                wrong = hn::IfThenZeroElse(hn::FirstN(d, static_cast<std::size_t>(-first)), wrong);
+            bad = hn::Or(bad, wrong);
 
             const auto c0 = hn::Lt(hn::BitCast(di, here), continuation_below);
             const auto c1 = hn::Lt(hn::BitCast(di, before1), continuation_below);
@@ -109,13 +135,12 @@ bool Reverse(const unsigned char *line, std::size_t n, unsigned char *out)
             const auto minus_back =
                 hn::Add(hn::Add(hn::VecFromMask(di, a1), hn::VecFromMask(di, back2)), hn::VecFromMask(di, back3));
             const auto shift = hn::Sub(minus_fwd, minus_back);  // back - fwd
-            const auto from = [&](int s) HWY_ATTR { return hn::RebindMask(d, hn::Eq(shift, hn::Set(di, static_cast<std::int8_t>(s)))); };
-            chosen = hn::IfThenElse(from(1), after1, chosen);
-            chosen = hn::IfThenElse(from(2), after2, chosen);
-            chosen = hn::IfThenElse(from(3), after3, chosen);
-            chosen = hn::IfThenElse(from(-1), before1, chosen);
-            chosen = hn::IfThenElse(from(-2), before2, chosen);
-            chosen = hn::IfThenElse(from(-3), before3, chosen);
+            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_p1)), after1, chosen);
+            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_p2)), after2, chosen);
+            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_p3)), after3, chosen);
+            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_m1)), before1, chosen);
+            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_m2)), before2, chosen);
+            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_m3)), before3, chosen);
         }
         const V8 reversed = hn::ReverseBlocks(d, hn::TableLookupBytes(chosen, reverse_index));
         hn::StoreU(reversed, d, out + done);

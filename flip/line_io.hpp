@@ -24,6 +24,8 @@ struct line_reader {
     unsigned char *spill;
     std::size_t spill_size, spill_used;
     int error;  // errno of a read_error
+    // The allocations, which begin line_padding bytes before block and spill.
+    unsigned char *block_memory, *spill_memory;
 };
 
 // Output gathered for one write(2): `used` of `size` bytes filled.

@@ -126,6 +126,9 @@ int main(int argc, char **argv)
     std::uint64_t line_number = 0;
     std::span<const unsigned char> line;
     for (;;) {
+        // The whole lines the reader holds, through the vector kernel where
+        // it applies; the next line, whatever it is, comes from read_line.
+        flip_vector_lines(reader, out, line_number);
         const read_status got = read_line(reader, line);
         if (got == read_status::end)
             break;

@@ -12,7 +12,11 @@
 // continuation byte exactly where a lead one, two or three bytes before
 // announces one, and no byte may be F8 or above.
 //
-// The line is taken in vectors from its end, so that the output is written
+// Whole lines are taken from the reader's block as they are (the kernel
+// finds their newlines itself), so that a line costs no call of its own; the
+// first line that does not qualify is left to the reader and reverse_line.
+//
+// A line is taken in vectors from its end, so that the output is written
 // in order from its start. The vectors at either end of the line have the
 // lanes outside the line cleared, unless the bytes around it cannot matter.
 #include "vector_reverse.hpp"
@@ -39,6 +43,11 @@ bool Reverse(const unsigned char *, std::size_t, unsigned char *)
     return false;
 }
 
+std::size_t ReverseLines(const unsigned char *, std::size_t, unsigned char *, std::size_t, std::uint64_t *)
+{
+    return 0;
+}
+
 #else
 
 using D8 = hn::CappedTag<std::uint8_t, 64>;
@@ -62,7 +71,7 @@ HWY_INLINE V8 LoadLine(D8 d, const unsigned char *line, std::size_t n, std::ptrd
     return hn::IfThenElseZero(inside, v);
 }
 
-bool Reverse(const unsigned char *line, std::size_t n, unsigned char *out)
+HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned char *out)
 {
     // The last character must end within the line.
     if ((n >= 1 && line[n - 1] >= 0xC0) || (n >= 2 && line[n - 2] >= 0xE0) || (n >= 3 && line[n - 3] >= 0xF0))
@@ -148,6 +157,48 @@ bool Reverse(const unsigned char *line, std::size_t n, unsigned char *out)
     return hn::AllFalse(di, hn::Lt(hn::BitCast(di, bad), hn::Zero(di)));
 }
 
+bool Reverse(const unsigned char *line, std::size_t n, unsigned char *out)
+{
+    return ReverseLine(line, n, out);
+}
+
+// Reverses the whole lines at the front of text[0..size), each ended by a
+// newline there, into out, each followed by its newline, for as long as they
+// qualify and fit in `room` bytes. Returns the bytes taken, which is the
+// bytes written, and adds the lines to *lines. The memory around text and
+// out is as for a line (flip_vector_padding).
+std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
+                         std::uint64_t *lines)
+{
+    const D8 d;
+    const std::size_t lanes = hn::Lanes(d);
+    const auto newline = hn::Set(d, '\n');
+    std::size_t at = 0;
+    std::uint64_t count = 0;
+    while (at < size) {
+        std::size_t end = at;
+        for (;;) {
+            const std::intptr_t found = hn::FindFirstTrue(d, hn::Eq(hn::LoadU(d, text + end), newline));
+            if (found >= 0) {
+                end += static_cast<std::size_t>(found);
+                break;
+            }
+            end += lanes;
+            if (end >= size)
+                break;
+        }
+        if (end >= size || end + 1 > room)
+            break;  // no newline in the data, or no room for the line
+        if (!ReverseLine(text + at, end - at, out + at))
+            break;  // left to the reader and reverse_line
+        out[end] = '\n';
+        at = end + 1;
+        ++count;
+    }
+    *lines += count;
+    return at;
+}
+
 #endif  // HWY_TARGET
 
 }  // namespace HWY_NAMESPACE
@@ -157,15 +208,35 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace flip_vector {
 HWY_EXPORT(Reverse);
+HWY_EXPORT(ReverseLines);
 
 bool reverse(std::span<const unsigned char> line, unsigned char *out) noexcept
 {
     return HWY_DYNAMIC_DISPATCH(Reverse)(line.data(), line.size(), out);
+}
+
+std::size_t reverse_lines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
+                          std::uint64_t *lines) noexcept
+{
+    return HWY_DYNAMIC_DISPATCH(ReverseLines)(text, size, out, room, lines);
 }
 }  // namespace flip_vector
 
 bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out) noexcept
 {
     return flip_vector::reverse(line, out);
+}
+
+void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number) noexcept
+{
+    if (r.start >= r.end)
+        return;
+    static_assert(line_padding >= flip_vector_padding);
+    std::uint64_t lines = 0;
+    const std::size_t taken = flip_vector::reverse_lines(r.block + r.start, r.end - r.start, out.data + out.used,
+                                                         out.size - out.used, &lines);
+    r.start += taken;
+    out.used += taken;
+    line_number += lines;
 }
 #endif  // HWY_ONCE

@@ -7,8 +7,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
+#include "line_io.hpp"
 #include "reverse.hpp"
 
 // Set by the build (CMake target runekit_vector) to 1 or 0.
@@ -28,12 +30,21 @@ inline constexpr std::size_t flip_vector_padding = 80;
 // use. See flip_vector_padding for the memory around the line and `out`.
 [[nodiscard]] bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out) noexcept;
 
+// Takes from the reader's block the whole lines it holds (each with its
+// newline) that qualify, as many as fit in out, and writes them reversed,
+// each with its newline, behind what out holds; adds them to line_number.
+// Stops before the first line that does not qualify or has no newline in
+// the block yet: read_line hands that one out next.
+void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number) noexcept;
+
 #else
 
 inline bool flip_vector_reverse(std::span<const unsigned char>, unsigned char *) noexcept
 {
     return false;
 }
+
+inline void flip_vector_lines(line_reader &, output_buffer &, std::uint64_t &) noexcept {}
 
 #endif
 

@@ -18,6 +18,9 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include "line_io.hpp"
 #include "reverse.hpp"
 #include "utf8.hpp"
 #include "vector_reverse.hpp"
@@ -186,4 +189,135 @@ TEST(FlipVector, LongLine)
     bytes broken = line;
     broken[150001] = '\x80';
     check_line(broken, 4);
+}
+
+// The program's loop: the whole lines the reader holds through
+// flip_vector_lines, the next one through read_line and reverse_line_fast,
+// on every target, against reverse_line line by line: the same output, the
+// same line numbers, and the same stop at a line cut short. The input comes
+// from a regular file, read in the reader's blocks, so that lines cross the
+// ends of blocks; the output buffer is small, so that it fills up often.
+namespace {
+struct loop_outcome {
+    bytes output;
+    std::uint64_t lines = 0;
+    bool truncated = false;
+    reverse_result report{};
+};
+
+int file_with(const bytes &content)
+{
+    char name[] = "/tmp/runekit-flip-XXXXXX";
+    const int fd = mkstemp(name);
+    unlink(name);
+    if (fd < 0 || write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size()))
+        std::abort();
+    lseek(fd, 0, SEEK_SET);
+    return fd;
+}
+
+loop_outcome program_loop(const bytes &content, std::size_t output_size)
+{
+    loop_outcome o;
+    const int fd = file_with(content);
+    line_reader reader;
+    output_buffer out{};
+    if (!open_reader(reader, fd) || !open_output(out, output_size))
+        std::abort();
+    std::span<const unsigned char> line;
+    for (;;) {
+        flip_vector_lines(reader, out, o.lines);
+        o.output.append(reinterpret_cast<const char *>(out.data), out.used);  // as if flushed
+        out.used = 0;
+        const read_status got = read_line(reader, line);
+        if (got != read_status::line)
+            break;
+        ++o.lines;
+        if (out.size < line.size() + 1 && !grow_output(out, line.size() + 1))
+            std::abort();
+        const reverse_result r = reverse_line_fast(line, out.data);
+        if (r.status == reverse_status::truncated) {
+            o.truncated = true;
+            o.report = r;
+            break;
+        }
+        o.output.append(reinterpret_cast<const char *>(out.data), static_cast<std::size_t>(r.length));
+        o.output += '\n';
+    }
+    close_reader(reader);
+    std::free(out.data);
+    close(fd);
+    return o;
+}
+
+loop_outcome reference_loop(const bytes &content)
+{
+    loop_outcome o;
+    std::size_t at = 0;
+    while (at < content.size()) {
+        std::size_t end = content.find('\n', at);
+        if (end == bytes::npos)
+            end = content.size();
+        ++o.lines;
+        std::vector<unsigned char> buf(end - at + 1);
+        const reverse_result r =
+            reverse_line({reinterpret_cast<const unsigned char *>(content.data()) + at, end - at}, buf.data());
+        if (r.status == reverse_status::truncated) {
+            o.truncated = true;
+            o.report = r;
+            break;
+        }
+        o.output.append(reinterpret_cast<const char *>(buf.data()), static_cast<std::size_t>(r.length));
+        o.output += '\n';
+        at = end + 1;
+    }
+    return o;
+}
+
+void check_loop(const bytes &content, std::size_t output_size)
+{
+    const loop_outcome want = reference_loop(content);
+    for (const std::int64_t target : vector_targets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        hwy::SetSupportedTargetsForTest(target);
+        const loop_outcome got = program_loop(content, output_size);
+        ASSERT_EQ(got.lines, want.lines);
+        ASSERT_EQ(got.truncated, want.truncated);
+        if (want.truncated) {
+            ASSERT_EQ(got.report.position, want.report.position);
+            ASSERT_EQ(got.report.needed, want.report.needed);
+            ASSERT_EQ(got.report.present, want.report.present);
+        }
+        ASSERT_EQ(got.output.size(), want.output.size());
+        ASSERT_TRUE(got.output == want.output);
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+}  // namespace
+
+TEST(FlipVector, ProgramLoopOverManyLines)
+{
+    std::mt19937 rng(12);
+    for (int round = 0; round < 12; ++round) {
+        bytes content;
+        while (content.size() < (round % 3 == 0 ? 3000000u : 20000u)) {
+            bytes line = random_line(rng, rng() % (rng() % 50 == 0 ? 5000 : 120));
+            // Now and then a line that needs care: an unclaimed continuation
+            // byte, F8..FF, or (rarely, since it stops the run) a cut-off lead.
+            const unsigned roll = static_cast<unsigned>(rng() % 100);
+            if (roll < 5 && !line.empty())
+                line[rng() % line.size()] = static_cast<char>(0x80 + rng() % 0x40);
+            else if (roll < 7)
+                line += '\xF8';
+            else if (roll == 7 && round % 4 == 1)
+                line += "\xE2\x82";
+            content += line;
+            content += '\n';
+        }
+        if (round % 2 == 1)
+            content.pop_back();  // the last line without a newline
+        check_loop(content, round % 3 == 0 ? 1 << 20 : 64 + rng() % 4000);
+    }
+    check_loop("", 100);
+    check_loop("\n\n\n", 1);
 }

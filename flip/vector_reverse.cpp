@@ -171,26 +171,42 @@ std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned c
                          std::uint64_t *lines)
 {
     const D8 d;
+    const hn::RebindToSigned<D8> di;
     const std::size_t lanes = hn::Lanes(d);
     const auto newline = hn::Set(d, '\n');
+    const auto reverse_index = hn::LoadDup128(d, reverse_in_block);
     std::size_t at = 0;
     std::uint64_t count = 0;
     while (at < size) {
+        // The newline, and on the way whether the line is ASCII alone.
         std::size_t end = at;
+        auto high = hn::Zero(d);
         for (;;) {
-            const std::intptr_t found = hn::FindFirstTrue(d, hn::Eq(hn::LoadU(d, text + end), newline));
+            const auto v = hn::LoadU(d, text + end);
+            const std::intptr_t found = hn::FindFirstTrue(d, hn::Eq(v, newline));
             if (found >= 0) {
+                high = hn::Or(high, hn::IfThenElseZero(hn::FirstN(d, static_cast<std::size_t>(found)), v));
                 end += static_cast<std::size_t>(found);
                 break;
             }
+            high = hn::Or(high, v);
             end += lanes;
             if (end >= size)
                 break;
         }
         if (end >= size || end + 1 > room)
             break;  // no newline in the data, or no room for the line
-        if (!ReverseLine(text + at, end - at, out + at))
+        const std::size_t n = end - at;
+        if (hn::AllFalse(di, hn::Lt(hn::BitCast(di, high), hn::Zero(di)))) {
+            // ASCII alone: the byte reversal, vector by vector from the end
+            // (lanes before the line start land behind it in out).
+            for (std::size_t done = 0; done < n; done += lanes) {
+                const auto v = hn::LoadU(d, text + end - done - lanes);
+                hn::StoreU(hn::ReverseBlocks(d, hn::TableLookupBytes(v, reverse_index)), d, out + at + done);
+            }
+        } else if (!ReverseLine(text + at, n, out + at)) {
             break;  // left to the reader and reverse_line
+        }
         out[end] = '\n';
         at = end + 1;
         ++count;

@@ -7,6 +7,11 @@
 // around it, filled with bytes that look like leads and continuation bytes
 // (chosen by the last input byte), and the output has exactly that much room
 // behind it, so that ASan catches any access beyond the padding.
+// The input is also taken as text of many lines through the program's loop
+// (flip_vector_lines for the whole lines the reader holds, read_line and
+// reverse_line_fast for the next), with an output buffer of a size chosen by
+// the first input byte, against reverse_line line by line: the same output,
+// line count and truncation report.
 #include <hwy/targets.h>
 
 #include <cstdint>
@@ -15,6 +20,10 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "line_io.hpp"
 #include "reverse.hpp"
 #include "utf8.hpp"
 #include "vector_reverse.hpp"
@@ -59,6 +68,87 @@ bool qualifies(const std::uint8_t *line, std::size_t n) noexcept
 }
 }  // namespace
 
+struct loop_outcome {
+    std::vector<unsigned char> output;
+    std::uint64_t lines = 0;
+    bool truncated = false;
+    reverse_result report{};
+};
+
+loop_outcome reference_loop(const std::uint8_t *data, std::size_t size) noexcept
+{
+    loop_outcome o;
+    std::vector<unsigned char> buf(size + 1);
+    for (std::size_t at = 0; at < size;) {
+        const void *nl = std::memchr(data + at, '\n', size - at);
+        const std::size_t end = nl != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t *>(nl) - data) : size;
+        ++o.lines;
+        const reverse_result r = reverse_line({data + at, end - at}, buf.data());
+        if (r.status == reverse_status::truncated) {
+            o.truncated = true;
+            o.report = r;
+            break;
+        }
+        o.output.insert(o.output.end(), buf.data(), buf.data() + r.length);
+        o.output.push_back('\n');
+        at = end + 1;
+    }
+    return o;
+}
+
+loop_outcome program_loop(const std::uint8_t *data, std::size_t size, std::size_t output_size) noexcept
+{
+    loop_outcome o;
+    const int fd = memfd_create("flip-fuzz", MFD_CLOEXEC);
+    if (fd < 0 || (size != 0 && write(fd, data, size) != static_cast<ssize_t>(size)) || lseek(fd, 0, SEEK_SET) != 0)
+        fail("cannot set up the input");
+    line_reader reader;
+    output_buffer out{};
+    if (!open_reader(reader, fd) || !open_output(out, output_size))
+        fail("no storage");
+    std::span<const unsigned char> line;
+    for (;;) {
+        flip_vector_lines(reader, out, o.lines);
+        o.output.insert(o.output.end(), out.data, out.data + out.used);
+        out.used = 0;
+        if (read_line(reader, line) != read_status::line)
+            break;
+        ++o.lines;
+        if (out.size < line.size() + 1 && !grow_output(out, line.size() + 1))
+            fail("no storage");
+        const reverse_result r = reverse_line_fast(line, out.data);
+        if (r.status == reverse_status::truncated) {
+            o.truncated = true;
+            o.report = r;
+            break;
+        }
+        o.output.insert(o.output.end(), out.data, out.data + r.length);
+        o.output.push_back('\n');
+    }
+    close_reader(reader);
+    std::free(out.data);
+    close(fd);
+    return o;
+}
+
+void check_loop(const std::uint8_t *data, std::size_t size) noexcept
+{
+    const loop_outcome want = reference_loop(data, size);
+    const std::size_t output_size = 1 + (size != 0 ? data[0] : 0u) % 200;
+    for (const std::int64_t target : vector_targets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        const loop_outcome got = program_loop(data, size, output_size);
+        if (got.lines != want.lines || got.truncated != want.truncated)
+            fail("program loop: lines or truncation");
+        if (want.truncated && (got.report.position != want.report.position || got.report.needed != want.report.needed ||
+                               got.report.present != want.report.present))
+            fail("program loop: truncation report");
+        if (got.output != want.output)
+            fail("program loop: output");
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::size_t pad = flip_vector_padding;
@@ -89,5 +179,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     hwy::SetSupportedTargetsForTest(0);
     std::free(in);
     std::free(out);
+    check_loop(data, size);
     return 0;
 }

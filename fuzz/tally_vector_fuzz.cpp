@@ -117,7 +117,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         tally_vector_flush(got_tally);
         if (got.consumed > want.consumed)
             fail("the kernel took more than the scalar scan");
-        if (!want.invalid && begins_legal_sequence(input.data() + want.consumed, input.size() - want.consumed)) {
+        if (!tally_vector_active()) {
+            if (got.consumed != 0)
+                fail("a target without the kernel took something");
+        } else if (!want.invalid && begins_legal_sequence(input.data() + want.consumed, input.size() - want.consumed)) {
             if (got.consumed != want.consumed)
                 fail("the kernel stopped early in legal input");
         } else if (want.consumed >= got.consumed + subblock + 4) {

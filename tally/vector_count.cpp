@@ -128,15 +128,30 @@ namespace tally_vector {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-#if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
+// Vectors of 128 bits (SSE4, SSSE3, NEON) decode only four code points at a
+// time, and the kernel measured slower than the scalar scan there (CJK text
+// on the benchmark machine: 642 against 717 MB/s with SSE4): with such
+// vectors, as without any, everything is left to the scalar scan.
+#if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128 || HWY_TARGET == HWY_SSSE3 || HWY_TARGET == HWY_SSE4 || \
+    HWY_TARGET == HWY_NEON
 
-// No vector instructions: everything is left to the scalar scan.
+bool Active()
+{
+    return false;
+}
+
 tally_vector_result Scan(const unsigned char *, std::size_t, std::size_t, char_tally &)
 {
     return {};
 }
 
 #else
+
+bool Active()
+{
+    return true;
+}
+
 
 // Error bits of the lookup validation. An error is where the three lookups
 // (high nibble of the previous byte, its low nibble, high nibble of this byte)
@@ -375,6 +390,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace tally_vector {
 HWY_EXPORT(Scan);
+HWY_EXPORT(Active);
 
 tally_vector_result scan(std::span<const unsigned char> data, std::size_t subblock, char_tally &tally) noexcept
 {
@@ -390,6 +406,11 @@ tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::
 
 // Code points from which a merge asks for huge pages (4 MiB of counters).
 constexpr std::uint32_t huge_merge_points = std::uint32_t{1} << 19;
+
+bool tally_vector_active() noexcept
+{
+    return HWY_DYNAMIC_DISPATCH(tally_vector::Active)();
+}
 
 void tally_vector_flush(char_tally &tally) noexcept
 {

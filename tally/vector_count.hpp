@@ -37,9 +37,13 @@ inline constexpr std::size_t tally_vector_max_subblock = 16384;
 // the first one that is not, and before a sequence cut off by the end of the
 // data. Everything taken is counted into the 8-bit counters (spilling into
 // tally), so what remains for the caller starts at a character boundary.
-// Takes nothing where the processor has no vector target. Reads only data.
+// Takes nothing where tally_vector_active() is false. Reads only data.
 [[nodiscard]] tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::size_t subblock,
                                                     char_tally &tally) noexcept;
+
+// Whether the kernel takes anything with the target chosen now (not with
+// 128-bit vectors or none, where it leaves everything to the scalar scan).
+[[nodiscard]] bool tally_vector_active() noexcept;
 
 // Adds every count still held in the 8-bit counters to tally, setting the
 // touched flag of each page that gets a count, and clears them.
@@ -50,6 +54,11 @@ void tally_vector_flush(char_tally &tally) noexcept;
 inline tally_vector_result tally_vector_scan(std::span<const unsigned char>, std::size_t, char_tally &) noexcept
 {
     return {};
+}
+
+inline bool tally_vector_active() noexcept
+{
+    return false;
 }
 
 inline void tally_vector_flush(char_tally &) noexcept {}

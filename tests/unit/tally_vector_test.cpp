@@ -11,6 +11,7 @@
 
 #include <hwy/targets.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -149,7 +150,9 @@ void check_kernel(const bytes &input, std::size_t subblock)
         const tally_vector_result got = tally_vector_scan(span_of(input), subblock, got_tally);
         tally_vector_flush(got_tally);
         ASSERT_LE(got.consumed, whole.consumed);
-        if (subblock >= 4) {
+        if (!tally_vector_active()) {
+            ASSERT_EQ(got.consumed, 0u) << "a target without the kernel took something";
+        } else if (subblock >= 4) {
             // Legal up to the beginning of a legal sequence: all of it.
             if (!whole.invalid && begins_legal_sequence(input.substr(whole.consumed)))
                 ASSERT_EQ(got.consumed, whole.consumed) << "stopped early in valid input";
@@ -245,9 +248,21 @@ TEST(TallyVector, TargetsToTest)
 {
     const auto targets = vector_targets();
     std::string names;
-    for (const std::int64_t t : targets)
-        names += std::string(" ") + hwy::TargetName(t);
+    bool some_active = false;
+    for (const std::int64_t t : targets) {
+        use_target(t);
+        names += std::string(" ") + hwy::TargetName(t) + (tally_vector_active() ? "" : " (scalar scan)");
+        some_active = some_active || tally_vector_active();
+    }
+    use_scalar();
+    EXPECT_FALSE(tally_vector_active());
     std::printf("vector targets tested:%s\n", names.c_str());
+#if HWY_ARCH_X86_64
+    // Every x86-64 processor with AVX2 runs the kernel.
+    if (std::find(targets.begin(), targets.end(), HWY_AVX2) != targets.end()) {
+        EXPECT_TRUE(some_active);
+    }
+#endif
     // On x86-64 at least SSSE3 exists on every processor that runs these tests.
 #if HWY_ARCH_X86_64
     EXPECT_FALSE(targets.empty());

@@ -396,6 +396,11 @@ tally_vector_result scan(std::span<const unsigned char> data, std::size_t subblo
 {
     return HWY_DYNAMIC_DISPATCH(Scan)(data.data(), data.size(), subblock, tally);
 }
+
+bool active() noexcept
+{
+    return HWY_DYNAMIC_DISPATCH(Active)();
+}
 }  // namespace tally_vector
 
 tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::size_t subblock,
@@ -409,7 +414,7 @@ constexpr std::uint32_t huge_merge_points = std::uint32_t{1} << 19;
 
 bool tally_vector_active() noexcept
 {
-    return HWY_DYNAMIC_DISPATCH(tally_vector::Active)();
+    return tally_vector::active();
 }
 
 void tally_vector_flush(char_tally &tally) noexcept

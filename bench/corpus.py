@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
-"""Writes a deterministic benchmark corpus of about SIZE bytes.
+"""Writes a deterministic benchmark corpus of about SIZE bytes: the one
+generator of every benchmark in bench/.
 
 usage: corpus.py KIND SIZE OUTPUT
 KIND: prose   mostly ASCII words, some Latin, Greek, Cyrillic and CJK words
-      cjk     mostly CJK ideographs and kana with CJK punctuation
-      planes  many distinct code points drawn from every plane (no surrogates)
+      cjk     mostly CJK ideographs and kana with CJK punctuation (3 bytes)
+      wide    code points drawn from every plane (no surrogates): almost all
+              of the 1.1 million appear ("planes" is the old name)
+      mixed   words in seven scripts (1 to 4 bytes), lines of 0 to ~300
+              words and a few of up to ~2 MB (runeflip's long lines)
 """
 import random
 import sys
 
 kind, size, output = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+if kind == "planes":
+    kind = "wide"
 rng = random.Random(20261209)
 
 
@@ -35,7 +41,7 @@ def line_cjk():
     return "".join(chars) + rng.choice(["。", "！", "abc", "2026"])
 
 
-def planes_char():
+def wide_char():
     while True:
         plane = rng.randint(0, 16)
         cp = (plane << 16) | rng.randint(0, 0xFFFD)
@@ -43,13 +49,37 @@ def planes_char():
             return chr(cp)
 
 
-def line_planes():
-    return "".join(planes_char() for _ in range(rng.randint(5, 40)))
+def line_wide():
+    return "".join(wide_char() for _ in range(rng.randint(5, 40)))
+
+
+def mixed_vocabulary():
+    scripts = [(0x61, 0x7A, 6), (0xE0, 0xFF, 2), (0x430, 0x44F, 3), (0x3B1, 0x3C9, 2),
+               (0x4E00, 0x9FFF, 2), (0x905, 0x939, 1), (0x1F600, 0x1F64F, 1)]
+    weights = [w for *_, w in scripts]
+    vocab = []
+    for _ in range(20000):
+        lo, hi, _w = rng.choices(scripts, weights)[0]
+        vocab.append("".join(chr(rng.randint(lo, hi)) for _ in range(rng.randint(1, 9))))
+    return vocab
+
+
+def line_mixed():
+    roll = rng.random()
+    if roll < 0.05:
+        words = 0
+    elif roll < 0.9995:
+        words = rng.randint(1, 40) if rng.random() < 0.8 else rng.randint(40, 300)
+    else:
+        words = rng.randint(20000, 150000)
+    return " ".join(rng.choices(VOCABULARY, k=words))
 
 
 if kind == "prose":
     WORDS = prose_words()
-make_line = {"prose": line_prose, "cjk": line_cjk, "planes": line_planes}[kind]
+if kind == "mixed":
+    VOCABULARY = mixed_vocabulary()
+make_line = {"prose": line_prose, "cjk": line_cjk, "wide": line_wide, "mixed": line_mixed}[kind]
 written = 0
 with open(output, "wb") as f:
     chunk = []

@@ -1,7 +1,138 @@
 #!/usr/bin/env bash
-# Runs every benchmark of the suite: bash bench/run.sh [runs]
+# The benchmark of the suite, in one run on the same files:
+#   runetally against iconv -f UTF-8 -t UTF-8 (validation only),
+#   runeflip against rev (util-linux),
+# both against the page-cache read speed (dd bs=1M), on three corpora from
+# bench/corpus.py (prose: mostly ASCII; cjk: 3-byte characters; wide: every
+# plane, about a million distinct characters), from a regular file and from
+# a pipe, into /dev/null, for each code path the processor has: the AVX-512
+# and AVX2 vector kernels and the scalar fallback (chosen through the hidden
+# variable RUNEKIT_VECTOR_TARGET, see common/vector_targets.cpp). Then peak
+# memory (GNU time), the start-up time on a one-character input, and
+# runeflip's memory on long lines (the "mixed" corpus).
+#
+#   bash bench/run.sh [runs] [size]      (default 5 runs, 100000000 bytes)
+#
+# Corpora are generated from a fixed seed into build/bench/ and kept there.
+# Build first, preferably with -DCMAKE_BUILD_TYPE=Release. Not part of the
+# test run. rev, being ~100 times slower, is timed once per corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash bench/tally_bench.sh "${1:-5}"
+
+runs=${1:-5}
+size=${2:-100000000}
+bin=build/bin
+work=${RUNEKIT_BENCH_DIR:-build/bench}
+tally=$bin/runetally
+flip=$bin/runeflip
+for program in "$tally" "$flip"; do
+  [ -x "$program" ] || { echo "build the programs first ($program)" >&2; exit 1; }
+done
+command -v rev >/dev/null || { echo "rev not found (util-linux)" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "GNU time not found (Debian package time)" >&2; exit 1; }
+mkdir -p "$work"
+export LC_ALL=C.UTF-8
+
+# ---- timing helpers ---------------------------------------------------------
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Wall-clock seconds of one run of the shell command $1 (stdout to /dev/null).
+time_once() {
+  local t0=$EPOCHREALTIME
+  eval "$1" > /dev/null
+  local t1=$EPOCHREALTIME
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f\n", b - a }'
+}
+
+# Median of $2 runs of the shell command $1.
+median_of() {
+  local i times=()
+  for ((i = 0; i < $2; i++)); do times+=("$(time_once "$1")"); done
+  printf '%s\n' "${times[@]}" | median
+}
+
+# Peak resident set size in KiB of the program run by the shell command $1,
+# which must start with /usr/bin/time -f %M.
+peak_kib() { eval "$1" 2>&1 > /dev/null | tail -n 1; }
+
+mbps() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.0f", b / s / 1e6 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / b }'; }
+
+corpus_of() {
+  local file=$work/corpus_$1.txt
+  if [ ! -s "$file" ]; then
+    echo "generating $file ..." >&2
+    python3 bench/corpus.py "$1" "$size" "$file.tmp" && mv "$file.tmp" "$file"
+  fi
+  echo "$file"
+}
+
+# ---- the machine and the paths ---------------------------------------------
+
+flags=$(grep -m1 '^flags' /proc/cpuinfo || true)
+paths=()
+[[ $flags == *avx512bw* && $flags == *avx512vl* ]] && paths+=(avx3)
+[[ $flags == *avx2* ]] && paths+=(avx2)
+paths+=(scalar)
+name() { case $1 in avx3) echo AVX-512 ;; avx2) echo AVX2 ;; scalar) echo scalar ;; esac; }
+
+echo "runekit benchmark, $(date -u +%Y-%m-%d), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'),"
+echo "$(nproc) cores, $runs runs each (median), corpora of $size bytes, output to /dev/null"
+echo "paths: $(for p in "${paths[@]}"; do printf '%s ' "$(name "$p")"; done)"
+
+declare -A result
+for kind in prose cjk wide; do
+  corpus=$(corpus_of "$kind")
+  bytes=$(stat -c %s "$corpus")
+  cat "$corpus" > /dev/null  # into the page cache
+  read_s=$(median_of 'dd if="$corpus" of=/dev/null bs=1M status=none' "$runs")
+  iconv_s=$(median_of 'iconv -f UTF-8 -t UTF-8 < "$corpus"' "$runs")
+  rev_s=$(median_of 'rev < "$corpus"' 1)
+  echo
+  echo "== $kind: $bytes bytes; page cache (dd bs=1M) $(mbps "$bytes" "$read_s") MB/s; iconv $(mbps "$bytes" "$iconv_s") MB/s; rev $(mbps "$bytes" "$rev_s") MB/s"
+  printf '%-10s %-8s %10s %10s %14s %14s %10s\n' program path "file MB/s" "pipe MB/s" "file: x peer" "pipe: x peer" "% of read"
+  for program in runetally runeflip; do
+    if [ $program = runetally ]; then peer_s=$iconv_s; else peer_s=$rev_s; fi
+    for path in "${paths[@]}"; do
+      export RUNEKIT_VECTOR_TARGET=$path
+      file_s=$(median_of '"$bin/$program" < "$corpus"' "$runs")
+      pipe_s=$(median_of 'cat "$corpus" | "$bin/$program"' "$runs")
+      rss=$(peak_kib '/usr/bin/time -f %M "$bin/$program" < "$corpus"')
+      unset RUNEKIT_VECTOR_TARGET
+      result[$program,$kind,$path]=$(mbps "$bytes" "$file_s")
+      printf '%-10s %-8s %10s %10s %13sx %13sx %9s%%   peak RSS %s KiB\n' "$program" "$(name "$path")" \
+        "$(mbps "$bytes" "$file_s")" "$(mbps "$bytes" "$pipe_s")" "$(ratio "$peer_s" "$file_s")" \
+        "$(ratio "$peer_s" "$pipe_s")" "$(awk -v r="$read_s" -v f="$file_s" 'BEGIN { printf "%.0f", r / f * 100 }')" "$rss"
+    done
+  done
+  # Every path gives the same table, and runeflip what rev gives on valid text.
+  want_table=$(RUNEKIT_VECTOR_TARGET=scalar "$tally" < "$corpus" | md5sum)
+  want_lines=$(rev < "$corpus" | md5sum)
+  for path in "${paths[@]}"; do
+    [ "$(RUNEKIT_VECTOR_TARGET=$path "$tally" < "$corpus" | md5sum)" = "$want_table" ] ||
+      { echo "runetally $path: TABLES DIFFER" >&2; exit 1; }
+    [ "$(RUNEKIT_VECTOR_TARGET=$path "$flip" < "$corpus" | md5sum)" = "$want_lines" ] ||
+      { echo "runeflip $path: OUTPUT DIFFERS FROM rev" >&2; exit 1; }
+  done
+  echo "outputs agree: every path, and runeflip with rev"
+done
+
+# Start-up: a one-character input, many runs, beside a program that does
+# nothing at all (process creation alone).
+printf 'a' > "$work/one.txt"
+corpus=$work/one.txt
 echo
-bash bench/flip_bench.sh "${1:-5}"
+for program in runetally runeflip; do
+  one=$(median_of '"$bin/$program" < "$corpus"' 51)
+  rss=$(peak_kib '/usr/bin/time -f %M "$bin/$program" < "$corpus"')
+  echo "$program, one-character input: median $(awk -v m="$one" 'BEGIN { printf "%.2f", m * 1000 }') ms over 51 runs, peak RSS $rss KiB"
+done
+echo "/bin/true: median $(awk -v m="$(median_of '/bin/true < "$corpus"' 51)" 'BEGIN { printf "%.2f", m * 1000 }') ms"
+
+# runeflip's memory follows the longest line.
+corpus=$(corpus_of mixed)
+longest=$(LC_ALL=C awk '{ if (length($0) > m) m = length($0) } END { print m }' "$corpus")
+rss=$(peak_kib '/usr/bin/time -f %M "$flip" < "$corpus"')
+echo "runeflip on $(stat -c %s "$corpus") bytes of mixed text, longest line $longest bytes: peak RSS $rss KiB" \
+     "(limit 3 x longest + 8 MiB = $(( (3 * longest + 8 * 1048576) / 1024 )) KiB)"

@@ -37,10 +37,19 @@ constexpr std::size_t first_spill_bytes = std::size_t{1} << 12;
     const std::size_t needed = r.spill_used + count;
     if (needed > r.spill_size) {
         const std::size_t size = doubled_size(r.spill_size, first_spill_bytes, needed);
-        void *grown = size != 0 ? std::realloc(r.spill, size) : nullptr;
+        // The allocation has line_padding bytes before and after the buffer,
+        // all of it initialised (vector loads read beyond the line).
+        const bool first = r.spill_memory == nullptr;
+        void *grown = size != 0 && size <= SIZE_MAX - 2 * line_padding
+                          ? std::realloc(r.spill_memory, size + 2 * line_padding)
+                          : nullptr;
         if (grown == nullptr)
             return false;
-        r.spill = static_cast<unsigned char *>(grown);
+        r.spill_memory = static_cast<unsigned char *>(grown);
+        if (first)
+            std::memset(r.spill_memory, 0, line_padding);
+        std::memset(r.spill_memory + line_padding + r.spill_size, 0, size - r.spill_size + line_padding);
+        r.spill = r.spill_memory + line_padding;
         r.spill_size = size;
     }
     std::memcpy(r.spill + r.spill_used, bytes, count);
@@ -68,9 +77,19 @@ bool open_reader(line_reader &r, int fd) noexcept
 {
     r = line_reader{};
     r.fd = fd;
-    r.block = static_cast<unsigned char *>(std::malloc(block_bytes));
+    // Zeroed, so that the padding and the bytes beyond a short read are
+    // initialised for the vector loads that reach them.
+    r.block_memory = static_cast<unsigned char *>(std::calloc(1, block_bytes + 2 * line_padding));
+    r.block = r.block_memory != nullptr ? r.block_memory + line_padding : nullptr;
     r.block_size = block_bytes;
     return r.block != nullptr;
+}
+
+void close_reader(line_reader &r) noexcept
+{
+    std::free(r.block_memory);
+    std::free(r.spill_memory);
+    r.block = r.spill = r.block_memory = r.spill_memory = nullptr;
 }
 
 // A line that lies wholly within the block is handed out in place; one that
@@ -112,7 +131,7 @@ read_status read_line(line_reader &r, std::span<const unsigned char> &line) noex
 
 bool open_output(output_buffer &out, std::size_t size) noexcept
 {
-    out.data = static_cast<unsigned char *>(std::malloc(size));
+    out.data = static_cast<unsigned char *>(std::malloc(size + line_padding));
     out.size = out.data != nullptr ? size : 0;
     out.used = 0;
     return out.data != nullptr;
@@ -136,7 +155,7 @@ int flush_output(output_buffer &out, int fd) noexcept
 bool grow_output(output_buffer &out, std::size_t needed) noexcept
 {
     const std::size_t size = doubled_size(out.size, 1, needed);
-    void *grown = size != 0 ? std::malloc(size) : nullptr;
+    void *grown = size != 0 && size <= SIZE_MAX - line_padding ? std::malloc(size + line_padding) : nullptr;
     if (grown == nullptr)
         return false;
     std::free(out.data);

@@ -7,6 +7,12 @@
 
 enum class read_status { line, end, read_error, no_memory };
 
+// Bytes before and after every line read_line hands out that may be read
+// (their values are unspecified), and bytes past `size` of every output
+// buffer that may be written: room for vector loads and stores that reach
+// beyond the data.
+inline constexpr std::size_t line_padding = 128;
+
 // State of the line reader. `block` holds what the last read(2) returned,
 // from `start` to `end` not yet handed out; `spill` collects a line that
 // crosses the end of a block. Set up by open_reader.
@@ -18,6 +24,8 @@ struct line_reader {
     unsigned char *spill;
     std::size_t spill_size, spill_used;
     int error;  // errno of a read_error
+    // The allocations, which begin line_padding bytes before block and spill.
+    unsigned char *block_memory, *spill_memory;
 };
 
 // Output gathered for one write(2): `used` of `size` bytes filled.
@@ -28,6 +36,9 @@ struct output_buffer {
 
 // Sets up `r` to read `fd`; false if the block could not be allocated.
 [[nodiscard]] bool open_reader(line_reader &r, int fd) noexcept;
+
+// Releases the reader's storage (the block and the spill buffer).
+void close_reader(line_reader &r) noexcept;
 
 // Hands out the next line, without its newline, in `line`. Every byte value is
 // data; a last line without a newline is a line; `end` means no line is left.

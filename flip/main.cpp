@@ -11,6 +11,7 @@
 #include "line_io.hpp"
 #include "reverse.hpp"
 #include "tool.hpp"
+#include "vector_reverse.hpp"
 
 namespace {
 constexpr char tool_name[] = "runeflip";
@@ -122,6 +123,11 @@ int main(int argc, char **argv)
     std::uint64_t line_number = 0;
     std::span<const unsigned char> line;
     for (;;) {
+        // The whole lines the reader holds, through the vector kernel where
+        // it applies; the next line, whatever it is, comes from read_line.
+        flip_vector_lines(reader, out, line_number);
+        if (by_line)
+            flush_or_fail(out);  // before the reader may wait for more input
         const read_status got = read_line(reader, line);
         if (got == read_status::end)
             break;
@@ -131,13 +137,13 @@ int main(int argc, char **argv)
             fail_read(out, reader.error);
         ++line_number;
         reserve_output(out, line.size() + 1);
-        const reverse_result r = reverse_line(line, out.data + out.used);
+        // The reader's and the output's padding cover the vector kernel's.
+        static_assert(line_padding >= flip_vector_padding);
+        const reverse_result r = reverse_line_fast(line, out.data + out.used);
         if (r.status == reverse_status::truncated)
             fail_truncated(out, line_number, r);
         out.used += static_cast<std::size_t>(r.length);
         out.data[out.used++] = '\n';
-        if (by_line)
-            flush_or_fail(out);
     }
     flush_or_fail(out);
     finish_stdout(short_name, status_ok, status_failure);

@@ -43,6 +43,8 @@ check "version" test "$(field Version)" = "$version"
 check "maintainer" grep -q '<.*@.*>' <<<"$(field Maintainer)"
 check "description" test "$(field Description | wc -l)" -ge 3
 check "C library dependency" grep -Eq '(^|, )libc6 \(>= [0-9.]+\)' <<<"$(field Depends)"
+# The vector kernels use Highway's headers only: no libhwy at run time.
+check "no Highway library dependency" test -z "$(grep -o 'libhwy' <<<"$(field Depends)")"
 
 # The file list: exactly these files, owned by root, folders and programs
 # 0755, everything else 0644.

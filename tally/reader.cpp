@@ -7,9 +7,15 @@
 #include <unistd.h>
 
 #include "io.hpp"
+#include "vector_count.hpp"
 
 #ifndef RUNEKIT_TALLY_BLOCK_SIZE
 #define RUNEKIT_TALLY_BLOCK_SIZE (1 << 20)
+#endif
+
+// Bytes the vector kernel validates at once (test builds use a few bytes).
+#ifndef RUNEKIT_TALLY_SUBBLOCK_SIZE
+#define RUNEKIT_TALLY_SUBBLOCK_SIZE 16384
 #endif
 
 const std::size_t tally_block_size = RUNEKIT_TALLY_BLOCK_SIZE;
@@ -19,14 +25,6 @@ constexpr std::size_t block_size = RUNEKIT_TALLY_BLOCK_SIZE;
 static_assert(block_size >= 6 && block_size <= (std::size_t{1} << 30), "a block holds any sequence, and its counts fit in 32 bits");
 unsigned char block[block_size];
 unsigned char failed_sequence[6];  // copy of the ill-formed sequence for the report
-
-// What scan_block found at the front of a block.
-struct block_scan {
-    std::size_t consumed = 0;      // bytes of whole legal sequences, all counted
-    std::int64_t characters = 0;   // characters among them
-    bool invalid = false;          // an ill-formed sequence of `length` bytes follows
-    int length = 0;
-};
 
 constexpr std::uint64_t high_bits = 0x8080808080808080u;
 constexpr std::size_t prefetch_depth = 64;  // characters between fetch and increment
@@ -41,10 +39,8 @@ void merge_ascii(const std::uint32_t (&lanes)[4][128], char_tally &tally) noexce
     }
 }
 
-// Counts the legal sequences at the front of data and stops at the first
-// ill-formed one or at a sequence that the block holds only in part (fewer
-// bytes than its lead announces); in the latter case consumed < data.size()
-// and invalid is false.
+}  // namespace
+
 block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) noexcept
 {
     // ASCII is counted in four lanes of 32-bit counters (a block is at most
@@ -55,6 +51,11 @@ block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) no
     const unsigned char *p = data.data();
     const unsigned char *const end = p + data.size();
     block_scan s;
+    // The vector kernel takes what it can; the rest, from a character
+    // boundary, is scanned here.
+    const tally_vector_result v = tally_vector_scan(data, RUNEKIT_TALLY_SUBBLOCK_SIZE, tally);
+    p += v.consumed;
+    s.characters = v.characters;
     while (p < end) {
         if (end - p >= 8) {
             std::uint64_t word;
@@ -101,6 +102,8 @@ block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) no
     s.consumed = static_cast<std::size_t>(p - data.data());
     return s;
 }
+
+namespace {
 
 // Takes exactly `size` bytes from fd (they are known to be there).
 bool discard(int fd, std::size_t size) noexcept
@@ -249,6 +252,7 @@ count_result count_with(count_result (*path)(int, char_tally &), int fd, char_ta
 {
     const std::int64_t newlines = tally.char_counts['\n'];
     count_result r = path(fd, tally);
+    tally_vector_flush(tally);  // the kernel's 8-bit counters into the table
     r.position.lines = tally.char_counts['\n'] - newlines;
     return r;
 }

@@ -48,6 +48,21 @@ struct count_result {
 // boundaries everywhere).
 extern const std::size_t tally_block_size;
 
+// What scan_block found at the front of a block.
+struct block_scan {
+    std::size_t consumed = 0;      // bytes of whole legal sequences, all counted
+    std::int64_t characters = 0;   // characters among them
+    bool invalid = false;          // an ill-formed sequence of `length` bytes follows
+    int length = 0;
+};
+
+// Counts the legal sequences at the front of data (through the vector kernel
+// where there is one, then one by one) and stops at the first ill-formed one
+// or at a sequence that the block holds only in part (fewer bytes than its
+// lead announces); in the latter case consumed < data.size() and invalid is
+// false.
+[[nodiscard]] block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) noexcept;
+
 // Counts every character of fd. A regular file is read in blocks and, after a
 // decoding failure, positioned just past the failing sequence; a pipe is
 // looked at before it is consumed and only the bytes up to the end of the

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """runeflip on a terminal shows each line as soon as it is finished: with
 standard output a pseudo-terminal and standard input a pipe that stays open,
-the reversed first line must appear before the second line is written.
+the reversed lines of a first piece must appear before the next piece is written.
 
 Usage: check_tty_lines.py RUNEFLIP [WRAPPER...]"""
 import os
@@ -31,15 +31,15 @@ def main():
     master, slave = pty.openpty()
     proc = subprocess.Popen(sys.argv[2:] + [sys.argv[1]], stdin=subprocess.PIPE, stdout=slave)
     os.close(slave)
-    proc.stdin.write(b"abc\n")
+    proc.stdin.write(b"abc\nde\n")  # two lines in one piece
     proc.stdin.flush()
-    first = read_until(master, b"cba", 10)
+    first = read_until(master, b"ed", 10)
     proc.stdin.write(b"xyz\n")
     proc.stdin.close()
     rest = read_until(master, b"zyx", 10)
     status = proc.wait(timeout=30)
     os.close(master)
-    if b"cba" not in first or b"zyx" not in rest or status != 0:
+    if b"cba\r\ned" not in first or b"zyx" not in rest or status != 0:
         print(f"FAIL: before the second line {first!r}, after it {rest!r}, status {status}")
         return 1
     print("1 passed, 0 failed")

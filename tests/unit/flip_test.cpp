@@ -237,8 +237,7 @@ std::vector<bytes> all_lines(int fd, read_status &last)
         lines.emplace_back(line.begin(), line.end());
     if (last == read_status::read_error)
         errno = r.error;
-    std::free(r.block);
-    std::free(r.spill);
+    close_reader(r);
     return lines;
 }
 }  // namespace

@@ -1,0 +1,258 @@
+// runeflip's vector kernel (see vector_reverse.hpp), written once with
+// Highway and compiled for every target of the build (foreach_target.h);
+// HWY_DYNAMIC_DISPATCH picks the best one the processor has.
+//
+// Reversing a line by characters is reversing it by bytes once each
+// character has been turned around in place. With fwd(j) the continuation
+// bytes of j's character up to and including j and back(j) those after j,
+// g[j] = line[j + back(j) - fwd(j)] turns every character around, and the
+// byte reversal of g is the result. back - fwd lies between -3 and 3, so g
+// is a lane-by-lane choice among seven loads of the line, shifted by -3..3.
+// The same loads tell whether the line qualifies: a byte must be a
+// continuation byte exactly where a lead one, two or three bytes before
+// announces one, and no byte may be F8 or above.
+//
+// Whole lines are taken from the reader's block as they are (the kernel
+// finds their newlines itself), so that a line costs no call of its own; the
+// first line that does not qualify is left to the reader and reverse_line.
+//
+// A line is taken in vectors from its end, so that the output is written
+// in order from its start. The vectors at either end of the line have the
+// lanes outside the line cleared, unless the bytes around it cannot matter.
+#include "vector_reverse.hpp"
+
+#include <cstdint>
+
+#include "utf8.hpp"
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "vector_reverse.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace flip_vector {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+#if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
+
+// No vector instructions: every line goes to reverse_line.
+bool Reverse(const unsigned char *, std::size_t, unsigned char *)
+{
+    return false;
+}
+
+std::size_t ReverseLines(const unsigned char *, std::size_t, unsigned char *, std::size_t, std::uint64_t *)
+{
+    return 0;
+}
+
+#else
+
+using D8 = hn::CappedTag<std::uint8_t, 64>;
+using V8 = hn::Vec<D8>;
+
+// Indexes that reverse the bytes within each 16-byte block.
+alignas(16) constexpr std::uint8_t reverse_in_block[16] = {15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
+
+// The vector of line[first .. first + lanes), with every lane outside
+// line[0 .. n) cleared when `edge` (the vector may then reach outside).
+HWY_INLINE V8 LoadLine(D8 d, const unsigned char *line, std::size_t n, std::ptrdiff_t first, bool edge)
+{
+    const V8 v = hn::LoadU(d, line + first);
+    if (!edge)
+        return v;
+    const auto lanes = static_cast<std::ptrdiff_t>(hn::Lanes(d));
+    const std::ptrdiff_t below = first < 0 ? (-first < lanes ? -first : lanes) : 0;
+    std::ptrdiff_t upto = static_cast<std::ptrdiff_t>(n) - first;
+    upto = upto < 0 ? 0 : upto > lanes ? lanes : upto;
+    const auto inside = hn::AndNot(hn::FirstN(d, static_cast<std::size_t>(below)), hn::FirstN(d, static_cast<std::size_t>(upto)));
+    return hn::IfThenElseZero(inside, v);
+}
+
+HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned char *out)
+{
+    // The last character must end within the line.
+    if ((n >= 1 && line[n - 1] >= 0xC0) || (n >= 2 && line[n - 2] >= 0xE0) || (n >= 3 && line[n - 3] >= 0xF0))
+        return false;
+    const D8 d;
+    const hn::RebindToSigned<D8> di;
+    const std::size_t lanes = hn::Lanes(d);
+    const auto reverse_index = hn::LoadDup128(d, reverse_in_block);
+    const auto continuation_below = hn::Set(di, -64);  // 0x80..0xBF are -128..-65
+    const auto lead_1 = hn::Set(d, 0x40), lead_2 = hn::Set(d, 0x60), lead_3 = hn::Set(d, 0x70), f8 = hn::Set(d, 0x78);
+    const auto shift_p1 = hn::Set(di, 1), shift_p2 = hn::Set(di, 2), shift_p3 = hn::Set(di, 3);
+    const auto shift_m1 = hn::Set(di, -1), shift_m2 = hn::Set(di, -2), shift_m3 = hn::Set(di, -3);
+    // The bytes around the line, which the vectors at its ends reach, change
+    // nothing when the byte after it is no continuation byte (nothing after
+    // it can then be taken for part of its last character) and the three
+    // before it announce nothing that reaches into it: then the loads need
+    // no clearing (lanes before the line start are still ignored). Lines from
+    // the reader, with a newline on either side, are like that.
+    const bool quiet_around = !is_continuation(line[n]) && line[-1] < 0xC0 && line[-2] < 0xE0 && line[-3] < 0xF0;
+    auto bad = hn::Zero(d);  // high bit set in a lane where the line does not qualify
+    for (std::size_t done = 0; done < n; done += lanes) {
+        const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(n) - static_cast<std::ptrdiff_t>(done + lanes);
+        const bool edge = !quiet_around && (done == 0 || first < 3);
+        const V8 here = LoadLine(d, line, n, first, edge);
+        const V8 before3 = LoadLine(d, line, n, first - 3, edge);
+        const V8 after3 = LoadLine(d, line, n, first + 3, edge);
+        V8 chosen = here;
+        // From three bytes before to three after, ASCII alone: nothing moves.
+        // (Where the bytes around the line cannot matter, those outside it
+        // are not looked at.)
+        V8 around = hn::Or(before3, after3);
+        if (quiet_around && (done == 0 || first < 3)) {
+            const auto lanes_signed = static_cast<std::ptrdiff_t>(lanes);
+            const std::ptrdiff_t below = first < 3 ? 3 - first : 0;  // lanes of before3 before the line
+            const std::ptrdiff_t inside = static_cast<std::ptrdiff_t>(n) - first - 3;  // lanes of after3 in it
+            const auto outside_before = hn::FirstN(d, static_cast<std::size_t>(below < lanes_signed ? below : lanes_signed));
+            const auto inside_after =
+                hn::FirstN(d, static_cast<std::size_t>(inside < 0 ? 0 : inside < lanes_signed ? inside : lanes_signed));
+            around = hn::Or(hn::IfThenZeroElse(outside_before, before3), hn::IfThenElseZero(inside_after, after3));
+        }
+        if (!hn::AllFalse(di, hn::Lt(hn::BitCast(di, around), hn::Zero(di)))) {
+            const V8 before1 = LoadLine(d, line, n, first - 1, edge);
+            const V8 before2 = LoadLine(d, line, n, first - 2, edge);
+            const V8 after1 = LoadLine(d, line, n, first + 1, edge);
+            const V8 after2 = LoadLine(d, line, n, first + 2, edge);
+            // High bit: a lead C0.. one before, E0.. two before or F0.. three before.
+            const V8 announced = hn::Or(hn::Or(hn::SaturatedSub(before1, lead_1), hn::SaturatedSub(before2, lead_2)),
+                                        hn::SaturatedSub(before3, lead_3));
+            // High bit: this byte is 10xxxxxx.
+            const V8 continuation = hn::AndNot(hn::Add(here, here), here);
+            const V8 f8_or_above = hn::SaturatedSub(here, f8);
+            V8 wrong = hn::Or(hn::Xor(announced, continuation), f8_or_above);
+            if (first < 0)  // lanes before the line start
+                wrong = hn::IfThenZeroElse(hn::FirstN(d, static_cast<std::size_t>(-first)), wrong);
+            bad = hn::Or(bad, wrong);
+
+            const auto c0 = hn::Lt(hn::BitCast(di, here), continuation_below);
+            const auto c1 = hn::Lt(hn::BitCast(di, before1), continuation_below);
+            const auto c2 = hn::Lt(hn::BitCast(di, before2), continuation_below);
+            const auto a1 = hn::Lt(hn::BitCast(di, after1), continuation_below);
+            const auto a2 = hn::Lt(hn::BitCast(di, after2), continuation_below);
+            const auto a3 = hn::Lt(hn::BitCast(di, after3), continuation_below);
+            const auto fwd2 = hn::And(c0, c1);
+            const auto fwd3 = hn::And(fwd2, c2);
+            const auto back2 = hn::And(a1, a2);
+            const auto back3 = hn::And(back2, a3);
+            // A true mask is -1: these sums are -fwd and -back.
+            const auto minus_fwd =
+                hn::Add(hn::Add(hn::VecFromMask(di, c0), hn::VecFromMask(di, fwd2)), hn::VecFromMask(di, fwd3));
+            const auto minus_back =
+                hn::Add(hn::Add(hn::VecFromMask(di, a1), hn::VecFromMask(di, back2)), hn::VecFromMask(di, back3));
+            const auto shift = hn::Sub(minus_fwd, minus_back);  // back - fwd
+            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_p1)), after1, chosen);
+            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_p2)), after2, chosen);
+            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_p3)), after3, chosen);
+            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_m1)), before1, chosen);
+            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_m2)), before2, chosen);
+            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_m3)), before3, chosen);
+        }
+        const V8 reversed = hn::ReverseBlocks(d, hn::TableLookupBytes(chosen, reverse_index));
+        hn::StoreU(reversed, d, out + done);
+    }
+    return hn::AllFalse(di, hn::Lt(hn::BitCast(di, bad), hn::Zero(di)));
+}
+
+bool Reverse(const unsigned char *line, std::size_t n, unsigned char *out)
+{
+    return ReverseLine(line, n, out);
+}
+
+// Reverses the whole lines at the front of text[0..size), each ended by a
+// newline there, into out, each followed by its newline, for as long as they
+// qualify and fit in `room` bytes. Returns the bytes taken, which is the
+// bytes written, and adds the lines to *lines. The memory around text and
+// out is as for a line (flip_vector_padding).
+std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
+                         std::uint64_t *lines)
+{
+    const D8 d;
+    const hn::RebindToSigned<D8> di;
+    const std::size_t lanes = hn::Lanes(d);
+    const auto newline = hn::Set(d, '\n');
+    const auto reverse_index = hn::LoadDup128(d, reverse_in_block);
+    std::size_t at = 0;
+    std::uint64_t count = 0;
+    while (at < size) {
+        // The newline, and on the way whether the line is ASCII alone.
+        std::size_t end = at;
+        auto high = hn::Zero(d);
+        for (;;) {
+            const auto v = hn::LoadU(d, text + end);
+            const std::intptr_t found = hn::FindFirstTrue(d, hn::Eq(v, newline));
+            if (found >= 0) {
+                high = hn::Or(high, hn::IfThenElseZero(hn::FirstN(d, static_cast<std::size_t>(found)), v));
+                end += static_cast<std::size_t>(found);
+                break;
+            }
+            high = hn::Or(high, v);
+            end += lanes;
+            if (end >= size)
+                break;
+        }
+        if (end >= size || end + 1 > room)
+            break;  // no newline in the data, or no room for the line
+        const std::size_t n = end - at;
+        if (hn::AllFalse(di, hn::Lt(hn::BitCast(di, high), hn::Zero(di)))) {
+            // ASCII alone: the byte reversal, vector by vector from the end
+            // (lanes before the line start land behind it in out).
+            for (std::size_t done = 0; done < n; done += lanes) {
+                const auto v = hn::LoadU(d, text + end - done - lanes);
+                hn::StoreU(hn::ReverseBlocks(d, hn::TableLookupBytes(v, reverse_index)), d, out + at + done);
+            }
+        } else if (!ReverseLine(text + at, n, out + at)) {
+            break;  // left to the reader and reverse_line
+        }
+        out[end] = '\n';
+        at = end + 1;
+        ++count;
+    }
+    *lines += count;
+    return at;
+}
+
+#endif  // HWY_TARGET
+
+}  // namespace HWY_NAMESPACE
+}  // namespace flip_vector
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace flip_vector {
+HWY_EXPORT(Reverse);
+HWY_EXPORT(ReverseLines);
+
+bool reverse(std::span<const unsigned char> line, unsigned char *out) noexcept
+{
+    return HWY_DYNAMIC_DISPATCH(Reverse)(line.data(), line.size(), out);
+}
+
+std::size_t reverse_lines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
+                          std::uint64_t *lines) noexcept
+{
+    return HWY_DYNAMIC_DISPATCH(ReverseLines)(text, size, out, room, lines);
+}
+}  // namespace flip_vector
+
+bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out) noexcept
+{
+    return flip_vector::reverse(line, out);
+}
+
+void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number) noexcept
+{
+    if (r.start >= r.end)
+        return;
+    static_assert(line_padding >= flip_vector_padding);
+    std::uint64_t lines = 0;
+    const std::size_t taken = flip_vector::reverse_lines(r.block + r.start, r.end - r.start, out.data + out.used,
+                                                         out.size - out.used, &lines);
+    r.start += taken;
+    out.used += taken;
+    line_number += lines;
+}
+#endif  // HWY_ONCE

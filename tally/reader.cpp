@@ -250,10 +250,10 @@ count_result count_by_kind(int fd, char_tally &tally) noexcept
 // Runs one of the paths; the lines of its result are the newlines it counted.
 count_result count_with(count_result (*path)(int, char_tally &), int fd, char_tally &tally) noexcept
 {
-    const std::int64_t newlines = tally.char_counts['\n'];
+    const std::int64_t newlines = tally.char_counts[0x0A];
     count_result r = path(fd, tally);
     tally_vector_flush(tally);  // the kernel's 8-bit counters into the table
-    r.position.lines = tally.char_counts['\n'] - newlines;
+    r.position.lines = tally.char_counts[0x0A] - newlines;
     return r;
 }
 }  // namespace

@@ -74,8 +74,7 @@ static_assert(compress_nibbles[0] == 0x76543210 && compress_nibbles[0x80] == 0x6
 // A counter that wrapped: its 256 go to the 64-bit table.
 [[gnu::noinline]] void spill_point(char_tally &tally, std::uint32_t c) noexcept
 {
-    tally.touched[c >> count_page_shift] = 1;
-    tally.char_counts[c] += 256;
+    count_char(tally, c, 256);
 }
 
 // Adds the pair counters to the table (both bytes of a pair are counted) and
@@ -89,9 +88,8 @@ void merge_pairs(char_tally &tally) noexcept
             std::uint32_t &n = pair_counts[first | second << 8];
             if (n == 0)
                 continue;
-            tally.touched[0] = 1;
-            tally.char_counts[first] += n;
-            tally.char_counts[second] += n;
+            count_char(tally, first, n);
+            count_char(tally, second, n);
             n = 0;
         }
     pairs_counted = 0;
@@ -432,7 +430,6 @@ void tally_vector_flush(char_tally &tally) noexcept
             if (to > from)
                 (void)madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
         }
-        // Eight counters at a time: most are zero.
         // Eight counters at a time: most are zero, and the eight 64-bit
         // counters they go to share one cache line and one page.
         for (std::uint32_t c = 0; c <= highest_point; c += 8) {
@@ -440,9 +437,8 @@ void tally_vector_flush(char_tally &tally) noexcept
             std::memcpy(&eight, point_counts + c, 8);
             if (eight == 0)
                 continue;
-            tally.touched[c >> count_page_shift] = 1;
             for (std::uint32_t k = 0; k < 8; ++k)
-                tally.char_counts[c + k] += point_counts[c + k];
+                count_char(tally, c + k, point_counts[c + k]);
             std::memset(point_counts + c, 0, 8);
         }
         highest_point = 0;

@@ -27,25 +27,13 @@
 #include "reverse.hpp"
 #include "utf8.hpp"
 #include "vector_reverse.hpp"
+#include "vector_targets.hpp"
 
 namespace {
 [[noreturn]] void fail(const char *what) noexcept
 {
     std::fprintf(stderr, "vector reversal mismatch: %s\n", what);
     std::abort();
-}
-
-const std::vector<std::int64_t> &vector_targets() noexcept
-{
-    static const std::vector<std::int64_t> targets = [] {
-        hwy::SetSupportedTargetsForTest(0);
-        std::vector<std::int64_t> found;
-        for (const std::int64_t t : hwy::SupportedAndGeneratedTargets())
-            if (t != HWY_SCALAR && t != HWY_EMU128)
-                found.push_back(t);
-        return found;
-    }();
-    return targets;
 }
 
 bool qualifies(const std::uint8_t *line, std::size_t n) noexcept

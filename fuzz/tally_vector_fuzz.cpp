@@ -19,6 +19,7 @@
 
 #include "reader.hpp"
 #include "vector_count.hpp"
+#include "vector_targets.hpp"
 
 namespace {
 char_tally want_tally, got_tally;
@@ -52,19 +53,6 @@ void expect_same_counts(const char_tally &want, const char_tally &got) noexcept
         if (std::memcmp(&want.char_counts[page << count_page_shift], &got.char_counts[page << count_page_shift],
                         sizeof(std::int64_t) << count_page_shift) != 0)
             fail("counts");
-}
-
-const std::vector<std::int64_t> &vector_targets() noexcept
-{
-    static const std::vector<std::int64_t> targets = [] {
-        hwy::SetSupportedTargetsForTest(0);
-        std::vector<std::int64_t> found;
-        for (const std::int64_t t : hwy::SupportedAndGeneratedTargets())
-            if (t != HWY_SCALAR && t != HWY_EMU128)
-                found.push_back(t);
-        return found;
-    }();
-    return targets;
 }
 
 // Whether s is empty or the first bytes of some legal sequence.

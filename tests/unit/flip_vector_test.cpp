@@ -24,22 +24,10 @@
 #include "reverse.hpp"
 #include "utf8.hpp"
 #include "vector_reverse.hpp"
+#include "vector_targets.hpp"
 
 namespace {
 using bytes = std::string;
-
-const std::vector<std::int64_t> &vector_targets()
-{
-    static const std::vector<std::int64_t> targets = [] {
-        hwy::SetSupportedTargetsForTest(0);  // what the processor has
-        std::vector<std::int64_t> found;
-        for (const std::int64_t t : hwy::SupportedAndGeneratedTargets())
-            if (t != HWY_SCALAR && t != HWY_EMU128)
-                found.push_back(t);
-        return found;
-    }();
-    return targets;
-}
 
 // The kernel's domain, stated independently: every lead C0..F7 followed by
 // exactly its continuation bytes, no other continuation byte, no F8..FF.

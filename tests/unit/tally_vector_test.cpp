@@ -22,6 +22,7 @@
 
 #include "reader.hpp"
 #include "vector_count.hpp"
+#include "vector_targets.hpp"
 
 namespace {
 using bytes = std::string;
@@ -42,22 +43,6 @@ void clear(char_tally &t)
         std::memset(&t.char_counts[page << count_page_shift], 0, sizeof(std::int64_t) << count_page_shift);
         t.touched[page] = 0;
     }
-}
-
-// The vector targets to test: every compiled target this processor runs,
-// except the scalar one, which is the reference. Found once, before any test
-// narrows the supported targets.
-const std::vector<std::int64_t> &vector_targets()
-{
-    static const std::vector<std::int64_t> targets = [] {
-        hwy::SetSupportedTargetsForTest(0);  // what the processor has
-        std::vector<std::int64_t> found;
-        for (const std::int64_t t : hwy::SupportedAndGeneratedTargets())
-            if (t != HWY_SCALAR && t != HWY_EMU128)
-                found.push_back(t);
-        return found;
-    }();
-    return targets;
 }
 
 void use_target(std::int64_t target)

@@ -1,4 +1,4 @@
-// Reading a descriptor: the two loops every tool needs.
+// Reading and writing a descriptor: the loops every tool needs.
 #pragma once
 
 #include <cerrno>
@@ -31,4 +31,21 @@
         got += static_cast<std::size_t>(n);
     }
     return static_cast<ssize_t>(got);
+}
+
+// Writes all `size` bytes, asking again after a partial write or a signal:
+// 0, or the errno of the write that failed.
+[[nodiscard]] inline int write_full(int fd, const void *buf, std::size_t size) noexcept
+{
+    const auto *p = static_cast<const unsigned char *>(buf);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
 }

@@ -14,8 +14,7 @@ build=${2:-$root/build-fuzz}
 
 mkdir -p "$build"
 if ! { CXX=clang++ cmake -S "$root" -B "$build" -DRUNEKIT_FUZZ=ON -DRUNEKIT_TESTS=OFF -DRUNEKIT_WERROR=ON &&
-       cmake --build "$build" -j2 --target tally_block_fuzz flip_reverse_fuzz anatomy_explain_fuzz \
-                                                tally_vector_fuzz flip_vector_fuzz
+       cmake --build "$build" -j2 --target tally_fuzz flip_reverse_fuzz anatomy_explain_fuzz flip_vector_fuzz
      } >"$build/build.log" 2>&1; then
   cat "$build/build.log"
   echo "fuzz/run.sh: building the fuzz targets failed" >&2
@@ -23,8 +22,7 @@ if ! { CXX=clang++ cmake -S "$root" -B "$build" -DRUNEKIT_FUZZ=ON -DRUNEKIT_TEST
 fi
 
 # target and its largest input (the block reader's input must fit in a pipe)
-targets=("tally_block_fuzz 8192" "flip_reverse_fuzz 4096" "anatomy_explain_fuzz 7"
-         "tally_vector_fuzz 4096" "flip_vector_fuzz 4096")
+targets=("tally_fuzz 8192" "flip_reverse_fuzz 4096" "anatomy_explain_fuzz 7" "flip_vector_fuzz 4096")
 for entry in "${targets[@]}"; do
   read -r target max_len <<<"$entry"
   scratch=$build/corpus/$target

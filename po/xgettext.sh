@@ -6,4 +6,4 @@ version=$(sed -n 's/^project(runekit VERSION \([^ )]*\).*/\1/p' "$top/CMakeLists
 exec xgettext --language=C++ --keyword=gettext --keyword=N_ --from-code=UTF-8 \
     --package-name=runekit --package-version="$version" \
     --msgid-bugs-address=runekit-bugs@example.org --no-location \
-    -o "${1:-$top/po/runekit.pot}" "$top/tally/main.cpp" "$top/tally/decoder.cpp"
+    -o "${1:-$top/po/runekit.pot}" "$top/tally/main.cpp" "$top/tally/report.cpp"

@@ -1,16 +1,28 @@
+// runetally's validation: the byte-exact decoder and the scalar scan of a
+// block in memory.
 #include "decoder.hpp"
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <libintl.h>
 
-#include "bits.hpp"
 #include "io.hpp"
+#include "vector_count.hpp"
+
+#ifndef RUNEKIT_TALLY_SUBBLOCK_SIZE
+#define RUNEKIT_TALLY_SUBBLOCK_SIZE 16384
+#endif
+
+const std::size_t tally_subblock_size = RUNEKIT_TALLY_SUBBLOCK_SIZE;
 
 namespace {
 unsigned char sequence_buffer[6];
-char read_error_text[128];
+
+// Whether the eight bytes at p are all ASCII.
+bool ascii8(const unsigned char *p) noexcept
+{
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return (word & 0x8080808080808080u) == 0;
+}
 }  // namespace
 
 std::uint32_t read_utf8_char(int fd, int *length, const unsigned char **sequence) noexcept
@@ -33,63 +45,39 @@ std::uint32_t read_utf8_char(int fd, int *length, const unsigned char **sequence
     return utf8_decode(seq);
 }
 
-void report_decode_failure(std::uint32_t status, const unsigned char *sequence, std::int64_t lines,
-                           std::int64_t characters, std::int64_t bytes) noexcept
+block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) noexcept
 {
-    const long long l = lines, c = characters, b = bytes;
-    switch (status) {
-    case UTF8_TRUNCATED:
-        std::fprintf(stderr, gettext("Truncated UTF-8 sequence encountered at line %lld, character %lld, byte %lld.\n"),
-                     l, c, b);
-        break;
-    case UTF8_INVALID:
-        std::fprintf(stderr, gettext("Invalid UTF-8 code encountered at line %lld, character %lld, byte %lld.\n"), l,
-                     c, b);
-        explain_invalid_sequence(stderr, sequence);
-        break;
-    case UTF8_READ_ERROR: {
-        const int error = errno;
-        std::snprintf(read_error_text, sizeof read_error_text - 1,
-                      gettext("Error reading input at line %lld, character %lld, byte %lld.\n"), l, c, b);
-        errno = error;
-        std::perror(read_error_text);
-        break;
-    }
-    default:
-        return;
-    }
-    std::exit(status_decode_failure);
-}
-
-void explain_invalid_sequence(std::FILE *out, const unsigned char *sequence) noexcept
-{
-    const unsigned char b0 = sequence[0];
-    if (is_continuation(b0)) {
-        std::fprintf(out,
-                     "The first byte, value 0x%02X, with bit pattern %s,\n"
-                     "is not a valid first byte of a UTF-8 sequence because its high bits are 10.\n"
-                     "A valid first byte must be of the form 0nnnnnnn or 11nnnnnn.\n",
-                     b0, bit_string_8(b0));
-        return;
-    }
-    if (b0 < 0xC0)
-        return;
-    const int e = utf8_extra_bytes[b0];
-    const int n = e > 1 ? e : 1;
-    for (int i = 1; i <= n; ++i) {
-        const unsigned char bi = sequence[i];
-        if (is_continuation(bi))
+    stage_ascii_room(tally, data.size());
+    // The vector kernel takes what it can; the rest, from a character
+    // boundary, is scanned here.
+    const tally_vector_result v = tally_vector_scan(data, tally_subblock_size, tally);
+    block_scan s{v.consumed, v.characters};
+    const unsigned char *p = data.data() + v.consumed;
+    const unsigned char *const end = data.data() + data.size();
+    while (p < end) {
+        if (end - p >= 8 && ascii8(p)) {
+            for (unsigned i = 0; i < 8; ++i)
+                stage_ascii(i & 3, p[i]);
+            p += 8;
+            s.characters += 8;
             continue;
-        char lead_pattern[9];
-        std::memcpy(lead_pattern, bit_string_8(b0), sizeof lead_pattern);
-        std::fprintf(out,
-                     "The sequence is not a valid UTF-8 character because\n"
-                     "the first byte, value 0x%02X, bit pattern %s,\n"
-                     "requires %d continuation bytes, but of the immediately\n"
-                     "following bytes, byte %d, value 0x%02X, bit pattern\n"
-                     "%s is not a valid continuation byte, since\n"
-                     "its high bits are not 10.\n",
-                     b0, lead_pattern, e, i, bi, bit_string_8(bi));
-        return;
+        }
+        const int e = utf8_extra_bytes[*p];
+        if (end - p <= e)
+            break;  // the rest of this sequence is not in the block
+        const std::span<const unsigned char> seq(p, static_cast<std::size_t>(e) + 1);
+        if (!utf8_sequence_is_legal(seq)) {
+            s.invalid = true;
+            s.length = e + 1;
+            break;
+        }
+        if (e == 0)
+            stage_ascii(0, *p);
+        else
+            stage_point(tally, utf8_decode(seq));
+        ++s.characters;
+        p += e + 1;
     }
+    s.consumed = static_cast<std::size_t>(p - data.data());
+    return s;
 }

@@ -1,11 +1,13 @@
-// runetally's input layer: the validating UTF-8 decoder and the located
-// report of the first failure.
+// runetally's validation: the legality of a UTF-8 sequence, the byte-exact
+// decoder that reads one sequence from a descriptor, and the scan of a block
+// in memory that validates and counts the sequences at its front.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <span>
 
+#include "count.hpp"
 #include "utf8.hpp"
 
 // Results of read_utf8_char at or above 0x110000 are status values.
@@ -14,9 +16,6 @@ inline constexpr std::uint32_t UTF8_TRUNCATED = 0xA0000001u;
 inline constexpr std::uint32_t UTF8_INVALID = 0xA0000002u;
 inline constexpr std::uint32_t UTF8_READ_ERROR = 0xA0000004u;
 inline constexpr std::uint32_t UTF8_FIRST_STATUS = 0x110000u;
-
-// Exit status after a located failure report.
-inline constexpr int status_decode_failure = 1;
 
 // Legality of a complete sequence: seq holds the lead byte and exactly the
 // utf8_extra_bytes[lead] bytes after it. Encoded surrogates (ED A0 80 to
@@ -51,15 +50,23 @@ inline constexpr int status_decode_failure = 1;
 // returns its code point or a status. Once all bytes of the sequence are in,
 // stores its length (1-6) and a pointer to the decoder's static buffer, which
 // the next call overwrites; for END_OF_INPUT, TRUNCATED and READ_ERROR the out
-// arguments are left alone.
+// arguments are left alone (errno tells the reason of a READ_ERROR).
 [[nodiscard]] std::uint32_t read_utf8_char(int fd, int *length, const unsigned char **sequence) noexcept;
 
-// For TRUNCATED, INVALID and READ_ERROR writes the located report to standard
-// error and ends the process with status_decode_failure; returns for any other value. The
-// counters are the 0-based line, character and byte of the failing sequence.
-void report_decode_failure(std::uint32_t status, const unsigned char *sequence, std::int64_t lines,
-                           std::int64_t characters, std::int64_t bytes) noexcept;
+// What scan_block found at the front of a block.
+struct block_scan {
+    std::size_t consumed = 0;      // bytes of whole legal sequences, all counted
+    std::int64_t characters = 0;   // characters among them
+    bool invalid = false;          // an ill-formed sequence of `length` bytes follows
+    int length = 0;
+};
 
-// Explains why an ill-formed sequence is ill-formed, where the form of its
-// bytes shows it; writes nothing for other reasons.
-void explain_invalid_sequence(std::FILE *out, const unsigned char *sequence) noexcept;
+// Bytes the vector kernel validates at once in scan_block (a few in test builds).
+extern const std::size_t tally_subblock_size;
+
+// Counts (stages) the legal sequences at the front of data, through the
+// vector kernel where there is one, then one by one, and stops at the first
+// ill-formed one or at a sequence that the block holds only in part (fewer
+// bytes than its lead announces); in the latter case consumed < data.size()
+// and invalid is false.
+[[nodiscard]] block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) noexcept;

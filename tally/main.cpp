@@ -9,6 +9,7 @@
 #include <libintl.h>
 #include <unistd.h>
 
+#include "report.hpp"
 #include "table.hpp"
 #include "tool.hpp"
 
@@ -23,7 +24,7 @@ namespace {
 constexpr char tool_name[] = "runetally";
 
 constexpr int status_ok = 0;          // table written
-constexpr int status_failure = 1;     // help, version, unreadable input, write error
+constexpr int status_failure = 1;     // help, version, an input not read or not valid, write error
 constexpr int status_bad_option = 2;  // invalid option
 
 constexpr const char *help_lines[] = {
@@ -50,47 +51,68 @@ void print_version() noexcept
     std::fprintf(stderr, gettext("Report bugs to: %s.\n"), runekit_bug_address);
 }
 
+// What the options ask for besides the columns.
+struct run_mode {
+    bool keep_going = false;  // -k: a failing input is left out of the table
+    bool list = false;        // -l: only the names of the failing inputs
+};
+
 // Counters for every 21-bit code point; static, so the pages that are never
-// touched are never materialised.
-char_tally tally;
+// touched are never materialised. Where a failing input must leave the table
+// as it was (-k, -l), each input is counted into `input` first.
+char_tally tally, input;
 
 // Counts the characters of one input, the named file or, for "-", standard
-// input, and returns how many there were. A file that cannot be opened, or a
-// decoding failure (reported after the file's name), ends the run.
-std::int64_t count_input(const char *name) noexcept
+// input, into the table and adds them to `characters`; true if it was read
+// whole and valid. Otherwise it is reported (a file not opened, unreadable or
+// not UTF-8; with -l an input that is not UTF-8 is listed instead) and its
+// characters are left out where the mode allows going on.
+bool count_input(const char *name, run_mode mode, std::int64_t &characters) noexcept
 {
     const bool named = std::strcmp(name, "-") != 0;
     const int fd = named ? ::open(name, O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
     if (fd < 0) {
         std::fprintf(stderr, "%s: %s: %s\n", tool_name, name, std::strerror(errno));
-        std::exit(status_failure);
+        return false;
     }
-    const count_result r = count_fd(fd, tally);
-    const input_position &p = r.position;
-    if (named && r.status != UTF8_END_OF_INPUT) {
-        const int error = errno;  // the report of a read error needs it
-        std::fprintf(stderr, "%s: ", name);
-        errno = error;
-    }
-    report_decode_failure(r.status, r.sequence, p.lines, p.characters, p.bytes);
+    const bool staged = mode.keep_going || mode.list;
+    const count_result r = count_fd(fd, staged ? input : tally);
     if (named)
         ::close(fd);
-    return p.characters;
+    const bool whole = r.status == UTF8_END_OF_INPUT;
+    if (whole && mode.keep_going)
+        count_add(tally, input);
+    else if (staged)
+        count_clear(input);
+    if (whole)
+        characters += r.position.characters;
+    else if (mode.list && r.status != UTF8_READ_ERROR)
+        std::printf("%s\n", name);
+    else
+        report_decode_failure(named ? name : nullptr, r);
+    return whole;
 }
 }  // namespace
 
 int main(int argc, char **argv)
 {
     table_columns columns;
+    run_mode mode;
     opterr = 0;
     int option;
-    while ((option = getopt(argc, argv, GETOPT_STOP_AT_OPERAND "cghuv")) != -1) {
+    while ((option = getopt(argc, argv, GETOPT_STOP_AT_OPERAND "cghkluv")) != -1) {
         switch (option) {
         case 'c':
             columns.counts = false;
             break;
         case 'g':
             columns.glyph = false;
+            break;
+        case 'k':
+            mode.keep_going = true;
+            break;
+        case 'l':
+            mode.list = true;
             break;
         case 'u':
             columns.code = false;
@@ -114,13 +136,19 @@ int main(int argc, char **argv)
     textdomain("runekit");
 
     // Every argument from the first operand on names a file; none means
-    // standard input. The table counts the characters of all of them.
+    // standard input. The table counts the characters of all of them; a
+    // failure ends the run without it, unless -k or -l says go on.
+    const bool go_on = mode.keep_going || mode.list;
     std::int64_t characters = 0;
-    if (optind == argc)
-        characters = count_input("-");
-    for (int i = optind; i < argc; ++i)
-        characters += count_input(argv[i]);
-
-    write_table(tally, characters, columns);
-    finish_stdout(tool_name, status_ok, status_failure);
+    int status = status_ok;
+    for (int i = optind; i < argc || i == optind; ++i) {
+        if (count_input(i < argc ? argv[i] : "-", mode, characters))
+            continue;
+        if (!go_on)
+            std::exit(status_failure);
+        status = status_failure;
+    }
+    if (!mode.list)
+        write_table(tally, characters, columns);
+    finish_stdout(tool_name, status, status_failure);
 }

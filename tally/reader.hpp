@@ -4,29 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 
+#include "count.hpp"
 #include "decoder.hpp"
-
-// One counter per 21-bit code point, grouped in pages of 512 counters (4 KiB).
-inline constexpr std::size_t char_count_slots = 0x200000;
-inline constexpr std::size_t count_page_shift = 9;
-inline constexpr std::size_t count_pages = char_count_slots >> count_page_shift;
-
-// The counters, and a flag per page that is set before any counter of the
-// page is incremented, so that the output scan can pass over the pages that
-// were never written (most of them, for most inputs) without touching them.
-struct char_tally {
-    std::int64_t char_counts[char_count_slots];
-    std::uint8_t touched[count_pages];
-};
-
-// Adds n to the counter of code point c. Every count goes through here.
-inline void count_char(char_tally &tally, std::uint32_t c, std::int64_t n = 1) noexcept
-{
-    tally.touched[c >> count_page_shift] = 1;
-    tally.char_counts[c] += n;
-}
 
 // Position of the next sequence: newlines, characters and bytes decoded so far.
 struct input_position {
@@ -36,11 +16,13 @@ struct input_position {
 };
 
 // Outcome of counting: the status that ended it (UTF8_END_OF_INPUT on
-// success), the failing sequence for UTF8_INVALID, and the position of the
-// failure (or of the end), counted from where the descriptor stood.
+// success), the failing sequence for UTF8_INVALID, the errno of a
+// UTF8_READ_ERROR, and the position of the failure (or of the end), counted
+// from where the descriptor stood.
 struct count_result {
     std::uint32_t status = UTF8_END_OF_INPUT;
     const unsigned char *sequence = nullptr;
+    int error = 0;
     input_position position;
 };
 
@@ -48,25 +30,10 @@ struct count_result {
 // boundaries everywhere).
 extern const std::size_t tally_block_size;
 
-// What scan_block found at the front of a block.
-struct block_scan {
-    std::size_t consumed = 0;      // bytes of whole legal sequences, all counted
-    std::int64_t characters = 0;   // characters among them
-    bool invalid = false;          // an ill-formed sequence of `length` bytes follows
-    int length = 0;
-};
-
-// Counts the legal sequences at the front of data (through the vector kernel
-// where there is one, then one by one) and stops at the first ill-formed one
-// or at a sequence that the block holds only in part (fewer bytes than its
-// lead announces); in the latter case consumed < data.size() and invalid is
-// false.
-[[nodiscard]] block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) noexcept;
-
-// Counts every character of fd. A regular file is read in blocks and, after a
-// decoding failure, positioned just past the failing sequence; a pipe is
-// looked at before it is consumed and only the bytes up to the end of the
-// failing sequence are taken from it; any other descriptor is read one
+// Counts every character of fd into tally. A regular file is read in blocks
+// and, after a decoding failure, positioned just past the failing sequence;
+// a pipe is looked at before it is consumed and only the bytes up to the end
+// of the failing sequence are taken from it; any other descriptor is read one
 // sequence at a time.
 [[nodiscard]] count_result count_fd(int fd, char_tally &tally) noexcept;
 

@@ -9,17 +9,18 @@
 //     the previous byte, high nibble of this byte) whose common bits are
 //     the errors, without the surrogate error (ED A0 80..ED BF BF are legal);
 //     plus a check that no sequence runs past the end;
-//  2. only if the whole sub-block is valid, counting, by 16-byte units: a unit
-//     of ASCII bytes adds one to the counter of each pair of bytes; any other
+//  2. only if the whole sub-block is valid, counting, by 16-byte units: the
+//     bytes of a unit of ASCII go to the staged ASCII counters; any other
 //     unit is decoded at every byte position, the code points at
 //     non-continuation bytes are compressed into a list, and the list is
-//     counted into 8-bit counters.
+//     staged (count.hpp).
 #include "vector_count.hpp"
 
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <sys/mman.h>
+
+#include "utf8.hpp"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "vector_count.cpp"
@@ -34,23 +35,11 @@ namespace tally_vector {
 // (at most 64 bytes are loaded at once) plus the three bytes of look-around.
 constexpr std::size_t padding = 128;
 constexpr std::size_t max_subblock = tally_vector_max_subblock;
-constexpr std::size_t code_points = 0x110000;
 
 // The sub-block being worked on, at buffer + padding.
 alignas(64) unsigned char buffer[padding + max_subblock + padding];
 // Code points decoded from the sub-block, with room for one vector beyond.
 alignas(64) std::uint32_t points[max_subblock + 64];
-// 8-bit counters per code point; 32-bit counters per pair of ASCII bytes,
-// indexed by the two bytes as a little-endian 16-bit number (below 0x8000).
-alignas(64) std::uint8_t point_counts[code_points];
-alignas(64) std::uint32_t pair_counts[1 << 15];
-// Highest code point counted in point_counts, whether any was, and how many
-// pairs were counted since pair_counts was last merged (no counter can wrap
-// while that stays below 2^32).
-std::uint32_t highest_point = 0;
-bool points_counted = false;
-std::uint64_t pairs_counted = 0;
-
 // For each mask of 8 lanes, the lanes it selects in order, then the others
 // in order, as eight nibbles (lane 0 in the lowest): a compress table.
 constexpr std::array<std::uint32_t, 256> make_compress_nibbles() noexcept
@@ -70,30 +59,6 @@ constexpr std::array<std::uint32_t, 256> make_compress_nibbles() noexcept
 alignas(64) constexpr std::array<std::uint32_t, 256> compress_nibbles = make_compress_nibbles();
 static_assert(compress_nibbles[0] == 0x76543210 && compress_nibbles[0x80] == 0x65432107 &&
               compress_nibbles[0x05] == 0x76543120);
-
-// A counter that wrapped: its 256 go to the 64-bit table.
-[[gnu::noinline]] void spill_point(char_tally &tally, std::uint32_t c) noexcept
-{
-    count_char(tally, c, 256);
-}
-
-// Adds the pair counters to the table (both bytes of a pair are counted) and
-// clears them.
-void merge_pairs(char_tally &tally) noexcept
-{
-    if (pairs_counted == 0)
-        return;
-    for (std::uint32_t second = 0; second < 0x80; ++second)
-        for (std::uint32_t first = 0; first < 0x80; ++first) {
-            std::uint32_t &n = pair_counts[first | second << 8];
-            if (n == 0)
-                continue;
-            count_char(tally, first, n);
-            count_char(tally, second, n);
-            n = 0;
-        }
-    pairs_counted = 0;
-}
 
 // End of the sub-block that starts at pos: at most `subblock` bytes on, moved
 // back to a character boundary. Inside the data that is a byte that is not a
@@ -279,73 +244,64 @@ bool Validate(const unsigned char *p, std::size_t len)
     return !(len >= 1 && p[len - 1] >= 0xC0) && !(len >= 2 && p[len - 2] >= 0xE0) && !(len >= 3 && p[len - 3] >= 0xF0);
 }
 
-// Counts the characters of p[0..len), which Validate accepted (at least 32
-// readable bytes follow it); returns how many there are.
-std::int64_t Count(const unsigned char *p, std::size_t len, char_tally &tally)
+// Stages the 16 ASCII bytes at p.
+HWY_INLINE void StageAsciiUnit(const unsigned char *p)
+{
+    for (unsigned i = 0; i < 16; ++i)
+        stage_ascii(i & 3, p[i]);
+}
+
+// Decodes the bytes of p[0..len) (len at most 16, at least 32 readable bytes
+// after p) and stores the code points of those that begin a character at
+// `points`; returns how many it stored.
+HWY_INLINE std::size_t DecodeUnit(const unsigned char *p, std::size_t len, std::uint32_t *points)
 {
     const D32 d32;
     const hn::Rebind<std::uint8_t, D32> d8;  // one byte per 32-bit lane
     const hn::RebindToSigned<D32> di32;
-    const std::size_t lanes = hn::Lanes(d32);
     const auto table_bits = hn::LoadDup128(hn::Full128<std::uint8_t>(), lead_bits);
     const auto table_shift = hn::LoadDup128(hn::Full128<std::uint8_t>(), lead_shift);
     const auto six_bits = hn::Set(d8, 0x3F);
-    auto highest = hn::Zero(d32);
+    std::size_t found = 0;
+    for (std::size_t at = 0; at < len; at += hn::Lanes(d32)) {
+        const auto b0 = hn::LoadU(d8, p + at);
+        const auto high = hn::ShiftRight<4>(b0);
+        const auto lead = hn::PromoteTo(d32, hn::And(b0, hn::TableLookupBytes(table_bits, high)));
+        const auto shift = hn::PromoteTo(d32, hn::TableLookupBytes(table_shift, high));
+        const auto c1 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, p + at + 1), six_bits));
+        const auto c2 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, p + at + 2), six_bits));
+        const auto c3 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, p + at + 3), six_bits));
+        const auto all = hn::Or(hn::Or(hn::ShiftLeft<18>(lead), hn::ShiftLeft<12>(c1)), hn::Or(hn::ShiftLeft<6>(c2), c3));
+        // Characters start at bytes that are not continuation bytes (the
+        // kept lead bits are below 0x80), within the unit.
+        const auto start = hn::And(hn::Lt(hn::BitCast(di32, lead), hn::Set(di32, 0x80)),
+                                   hn::RebindMask(di32, hn::FirstN(d32, len - at)));
+        const auto starts = hn::RebindMask(d32, start);
+        hn::StoreU(CompressPoints(d32, hn::Shr(all, shift), starts), d32, points + found);
+        found += hn::CountTrue(d32, starts);
+    }
+    return found;
+}
+
+// Stages the characters of p[0..len), which Validate accepted (at least 32
+// readable bytes follow it); returns how many there are.
+std::int64_t Count(const unsigned char *p, std::size_t len, char_tally &tally)
+{
     std::size_t found = 0;
     std::int64_t ascii = 0;
-    if (pairs_counted > 0xFFFFFFFFu - max_subblock)
-        merge_pairs(tally);  // before a counter could wrap
     for (std::size_t unit = 0; unit < len; unit += 16) {
         std::uint64_t w0, w1;
         std::memcpy(&w0, p + unit, 8);
         std::memcpy(&w1, p + unit + 8, 8);
         if (unit + 16 <= len && ((w0 | w1) & 0x8080808080808080u) == 0) {
-            for (int shift = 0; shift < 64; shift += 16) {
-                ++pair_counts[(w0 >> shift) & 0xFFFF];
-                ++pair_counts[(w1 >> shift) & 0xFFFF];
-            }
+            StageAsciiUnit(p + unit);
             ascii += 16;
-            continue;
-        }
-        for (std::size_t at = unit; at < unit + 16 && at < len; at += lanes) {
-            const auto b0 = hn::LoadU(d8, p + at);
-            const auto high = hn::ShiftRight<4>(b0);
-            const auto kept = hn::And(b0, hn::TableLookupBytes(table_bits, high));
-            const auto lead = hn::PromoteTo(d32, kept);
-            const auto shift = hn::PromoteTo(d32, hn::TableLookupBytes(table_shift, high));
-            const auto c1 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, p + at + 1), six_bits));
-            const auto c2 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, p + at + 2), six_bits));
-            const auto c3 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, p + at + 3), six_bits));
-            const auto all = hn::Or(hn::Or(hn::ShiftLeft<18>(lead), hn::ShiftLeft<12>(c1)),
-                                    hn::Or(hn::ShiftLeft<6>(c2), c3));
-            const auto point = hn::Shr(all, shift);
-            // Characters start at bytes that are not continuation bytes
-            // (kept < 0x80), within the sub-block.
-            const auto start = hn::And(hn::Lt(hn::BitCast(di32, lead), hn::Set(di32, 0x80)),
-                                       hn::RebindMask(di32, hn::FirstN(d32, len - at)));
-            const auto starts = hn::RebindMask(d32, start);
-            hn::StoreU(CompressPoints(d32, point, starts), d32, points + found);
-            found += hn::CountTrue(d32, starts);
-            highest = hn::Max(highest, hn::IfThenElseZero(starts, point));
+        } else {
+            found += DecodeUnit(p + unit, len - unit < 16 ? len - unit : 16, points + found);
         }
     }
-    // The counters of characters far apart in the code space miss the cache:
-    // each is fetched a few characters before it is incremented. The list
-    // has room for the look-ahead (whatever it holds there is a code point).
-    constexpr std::size_t ahead = 16;
-    for (std::size_t i = 0; i < found; ++i) {
-        __builtin_prefetch(&point_counts[points[i + ahead] < code_points ? points[i + ahead] : 0], 1);
-        const std::uint32_t c = points[i];
-        if (++point_counts[c] == 0) [[unlikely]]
-            spill_point(tally, c);
-    }
-    if (found != 0) {
-        const std::uint32_t h = hn::GetLane(hn::MaxOfLanes(d32, highest));
-        if (h > highest_point)
-            highest_point = h;
-        points_counted = true;
-    }
-    pairs_counted += static_cast<std::uint64_t>(ascii) / 2;
+    for (std::size_t i = 0; i < found; ++i)
+        stage_point(tally, points[i]);
     return ascii + static_cast<std::int64_t>(found);
 }
 
@@ -407,42 +363,9 @@ tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::
     return tally_vector::scan(data, subblock, tally);
 }
 
-// Code points from which a merge asks for huge pages (4 MiB of counters).
-constexpr std::uint32_t huge_merge_points = std::uint32_t{1} << 19;
-
 bool tally_vector_active() noexcept
 {
     return tally_vector::active();
 }
 
-void tally_vector_flush(char_tally &tally) noexcept
-{
-    using namespace tally_vector;
-    merge_pairs(tally);
-    if (points_counted) {
-        // Merging counters spread over megabytes of the 64-bit table touches
-        // all their pages at once: there huge pages take far fewer faults
-        // (wide text: about 12% of the whole run).
-        if (highest_point >= huge_merge_points) {
-            constexpr std::uintptr_t huge = std::uintptr_t{1} << 21;
-            const auto from = (reinterpret_cast<std::uintptr_t>(tally.char_counts) + huge - 1) & ~(huge - 1);
-            const auto to = reinterpret_cast<std::uintptr_t>(tally.char_counts + highest_point + 1) & ~(huge - 1);
-            if (to > from)
-                (void)madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
-        }
-        // Eight counters at a time: most are zero, and the eight 64-bit
-        // counters they go to share one cache line and one page.
-        for (std::uint32_t c = 0; c <= highest_point; c += 8) {
-            std::uint64_t eight;
-            std::memcpy(&eight, point_counts + c, 8);
-            if (eight == 0)
-                continue;
-            for (std::uint32_t k = 0; k < 8; ++k)
-                count_char(tally, c + k, point_counts[c + k]);
-            std::memset(point_counts + c, 0, 8);
-        }
-        highest_point = 0;
-        points_counted = false;
-    }
-}
 #endif  // HWY_ONCE

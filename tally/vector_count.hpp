@@ -2,17 +2,15 @@
 // with the widest vector instructions the processor has (Highway, chosen at
 // run time), and leaves everything it does not take to the scalar scan.
 //
-// Counts go first into one 8-bit counter per code point (and one per pair of
-// ASCII bytes); a counter that wraps adds 256 to the 64-bit table at once,
-// and tally_vector_flush adds what is left. Built with RUNEKIT_VECTOR=0 (the
-// CMake option RUNEKIT_VECTOR=OFF) both are no-ops.
+// It stages what it counts (count.hpp). Built with RUNEKIT_VECTOR=0 (the
+// CMake option RUNEKIT_VECTOR=OFF) it takes nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "reader.hpp"
+#include "count.hpp"
 
 // Set by the build (CMake target runekit_vector) to 1 or 0: a translation
 // unit without it would silently get the no-op versions.
@@ -35,19 +33,16 @@ inline constexpr std::size_t tally_vector_max_subblock = 16384;
 // ending at a character boundary, for as long as each one is whole legal
 // sequences (runetally's rule: encoded surrogates are legal); stops before
 // the first one that is not, and before a sequence cut off by the end of the
-// data. Everything taken is counted into the 8-bit counters (spilling into
-// tally), so what remains for the caller starts at a character boundary.
-// Takes nothing where tally_vector_active() is false. Reads only data.
+// data. Everything taken is staged (the caller has made room for data.size()
+// ASCII bytes), so what remains for the caller starts at a character
+// boundary. Takes nothing where tally_vector_active() is false. Reads only
+// data.
 [[nodiscard]] tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::size_t subblock,
                                                     char_tally &tally) noexcept;
 
 // Whether the kernel takes anything with the target chosen now (not with
 // 128-bit vectors or none, where it leaves everything to the scalar scan).
 [[nodiscard]] bool tally_vector_active() noexcept;
-
-// Adds every count still held in the 8-bit counters to tally, setting the
-// touched flag of each page that gets a count, and clears them.
-void tally_vector_flush(char_tally &tally) noexcept;
 
 #else
 
@@ -60,7 +55,5 @@ inline bool tally_vector_active() noexcept
 {
     return false;
 }
-
-inline void tally_vector_flush(char_tally &) noexcept {}
 
 #endif

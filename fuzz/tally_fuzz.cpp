@@ -1,0 +1,25 @@
+// runetally's counting paths on any input, through the shared harness: the
+// block reader from a memory file and from a pipe on every path against the
+// byte-at-a-time reader, and the vector kernel alone on every target with a
+// sub-block size taken from the first byte. Linked with the 61-byte block.
+#include <cstdio>
+
+#include "tally_harness.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size == 0 || size > 60000)
+        return -1;  // the input must fit in a pipe before it is read
+    const tally_harness::bytes input(reinterpret_cast<const char *>(data) + 1, size - 1);
+    std::string differs = tally_harness::check_descriptors(input, input.size());
+#if RUNEKIT_VECTOR
+    static const std::size_t subblocks[] = {4, 5, 7, 16, 23, 24, 31, 63, 64, 65, 100, 16384};
+    if (differs.empty())
+        differs = tally_harness::check_kernel(input, subblocks[data[0] % std::size(subblocks)]);
+#endif
+    if (!differs.empty()) {
+        std::fprintf(stderr, "runetally's paths differ: %s\n", differs.c_str());
+        std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,98 @@
+// runetally's counters: moving staged counts into the 64-bit table, and
+// adding and clearing tables page by touched page.
+#include "count.hpp"
+
+#include <cstring>
+
+namespace {
+// The first set flag of flags[from..size), or size.
+std::size_t next_flag(const std::uint8_t *flags, std::size_t size, std::size_t from) noexcept
+{
+    const void *found = from < size ? std::memchr(flags + from, 1, size - from) : nullptr;
+    return found != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t *>(found) - flags) : size;
+}
+}  // namespace
+
+namespace count_stage {
+alignas(64) std::uint32_t ascii[4][128];
+std::uint64_t ascii_staged = 0;
+alignas(64) std::uint8_t point_counts[points];
+std::uint8_t point_pages[pages];
+
+void spill(char_tally &tally, std::uint32_t c) noexcept
+{
+    count_char(tally, c, 256);
+}
+
+void merge_ascii(char_tally &tally) noexcept
+{
+    for (std::uint32_t c = 0; c < 128; ++c) {
+        const std::uint64_t sum = std::uint64_t{ascii[0][c]} + ascii[1][c] + ascii[2][c] + ascii[3][c];
+        if (sum != 0)
+            count_char(tally, c, static_cast<std::int64_t>(sum));
+    }
+    std::memset(ascii, 0, sizeof ascii);
+    ascii_staged = 0;
+}
+
+namespace {
+// Moves the 8-bit counters of one page into the table, eight at a time: most
+// are zero where the text is sparse, and eight 64-bit counters share one
+// cache line.
+void merge_page(char_tally &tally, std::size_t page) noexcept
+{
+    const std::size_t first = page << count_page_shift;
+    const std::size_t last = first + (std::size_t{1} << count_page_shift) < points
+                                 ? first + (std::size_t{1} << count_page_shift)
+                                 : points;
+    for (std::size_t c = first; c < last; c += 8) {
+        std::uint64_t eight;
+        std::memcpy(&eight, point_counts + c, 8);
+        if (eight == 0)
+            continue;
+        for (std::size_t k = c; k < c + 8; ++k)
+            if (point_counts[k] != 0)
+                count_char(tally, static_cast<std::uint32_t>(k), point_counts[k]);
+        std::memset(point_counts + c, 0, 8);
+    }
+}
+}  // namespace
+}  // namespace count_stage
+
+void count_flush(char_tally &tally) noexcept
+{
+    using namespace count_stage;
+    merge_ascii(tally);
+    for (std::size_t page = next_flag(point_pages, pages, 0); page < pages;
+         page = next_flag(point_pages, pages, page + 1)) {
+        merge_page(tally, page);
+        point_pages[page] = 0;
+    }
+}
+
+namespace {
+// The next page from `page` on that `tally` touched, or count_pages.
+std::size_t next_touched(const char_tally &tally, std::size_t page) noexcept
+{
+    return next_flag(tally.touched, count_pages, page);
+}
+}  // namespace
+
+void count_add(char_tally &to, char_tally &from) noexcept
+{
+    for (std::size_t page = next_touched(from, 0); page < count_pages; page = next_touched(from, page + 1)) {
+        const std::size_t first = page << count_page_shift;
+        for (std::size_t c = first; c < first + (std::size_t{1} << count_page_shift); ++c)
+            to.char_counts[c] += from.char_counts[c];
+        to.touched[page] = 1;
+    }
+    count_clear(from);
+}
+
+void count_clear(char_tally &tally) noexcept
+{
+    for (std::size_t page = next_touched(tally, 0); page < count_pages; page = next_touched(tally, page + 1)) {
+        std::memset(&tally.char_counts[page << count_page_shift], 0, sizeof(std::int64_t) << count_page_shift);
+        tally.touched[page] = 0;
+    }
+}

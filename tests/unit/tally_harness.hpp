@@ -1,0 +1,230 @@
+// The differential checks of runetally's counting paths, shared by the unit
+// tests and the fuzz targets. The reference is the byte-at-a-time reader on
+// the scalar code; each check returns "" when the paths agree and otherwise
+// says what differs. Linked with the small-block library (blocks of 61 bytes,
+// vector sub-blocks of 24), so that short inputs cross many boundaries.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "reader.hpp"
+#if RUNEKIT_VECTOR
+#include "vector_count.hpp"
+#include "vector_targets.hpp"
+#endif
+
+namespace tally_harness {
+using bytes = std::string;
+
+inline char_tally want_tally, got_tally;
+
+inline std::span<const unsigned char> span_of(const bytes &s)
+{
+    return {reinterpret_cast<const unsigned char *>(s.data()), s.size()};
+}
+
+// The code paths to hold against the reference: every vector target this
+// processor runs (0 stands for the build's only path without vectors).
+inline std::vector<std::int64_t> paths()
+{
+#if RUNEKIT_VECTOR
+    return vector_targets();
+#else
+    return {0};
+#endif
+}
+
+inline void use_path(std::int64_t target)
+{
+#if RUNEKIT_VECTOR
+    hwy::SetSupportedTargetsForTest(target);
+#else
+    (void)target;
+#endif
+}
+
+inline void use_reference()
+{
+#if RUNEKIT_VECTOR
+    use_path(HWY_SCALAR);
+#endif
+}
+
+inline std::string same_counts(const char_tally &want, const char_tally &got)
+{
+    if (std::memcmp(want.touched, got.touched, sizeof want.touched) != 0)
+        return "touched pages differ";
+    for (std::size_t page = 0; page < count_pages; ++page) {
+        const std::size_t first = page << count_page_shift, size = sizeof(std::int64_t) << count_page_shift;
+        if (!want.touched[page] || std::memcmp(&want.char_counts[first], &got.char_counts[first], size) == 0)
+            continue;
+        for (std::size_t k = first;; ++k)
+            if (want.char_counts[k] != got.char_counts[k])
+                return "count of U+" + std::to_string(k) + ": " + std::to_string(got.char_counts[k]) +
+                       " instead of " + std::to_string(want.char_counts[k]);
+    }
+    return "";
+}
+
+// A regular file in memory holding input, positioned at its start.
+inline int memory_file(const bytes &input)
+{
+    const int fd = memfd_create("tally-harness", MFD_CLOEXEC);
+    if (fd < 0 || write(fd, input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
+        lseek(fd, 0, SEEK_SET) != 0)
+        std::abort();
+    return fd;
+}
+
+// A pipe that delivers input `piece` bytes at a time from a child process,
+// or, where the pipe holds it all in one piece, already filled and closed.
+inline int input_pipe(const bytes &input, std::size_t piece)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        std::abort();
+    if (input.size() <= 60000 && piece >= input.size()) {
+        (void)fcntl(fds[1], F_SETPIPE_SZ, 1 << 16);
+        if (write(fds[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()))
+            std::abort();
+    } else if (fork() == 0) {
+        close(fds[0]);
+        for (std::size_t at = 0; at < input.size(); at += piece)
+            if (write(fds[1], input.data() + at, std::min(piece, input.size() - at)) < 0)
+                _exit(1);
+        _exit(0);
+    }
+    close(fds[1]);
+    return fds[0];
+}
+
+// What a count of a descriptor gave, and what it left for the next reader.
+struct outcome {
+    count_result result;
+    bytes sequence;  // the failing sequence, for UTF8_INVALID
+    bytes rest;
+};
+
+inline outcome run(int fd, char_tally &t, bool bytewise)
+{
+    count_clear(t);
+    outcome o;
+    o.result = bytewise ? count_bytewise(fd, t) : count_fd(fd, t);
+    if (o.result.status == UTF8_INVALID)
+        o.sequence.assign(reinterpret_cast<const char *>(o.result.sequence),
+                          static_cast<std::size_t>(utf8_extra_bytes[o.result.sequence[0]]) + 1);
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        o.rest.append(buf, static_cast<std::size_t>(n));
+    close(fd);
+    while (wait(nullptr) > 0) {
+    }
+    return o;
+}
+
+inline std::string same_outcome(const outcome &want, const outcome &got)
+{
+    const input_position &a = want.result.position, &b = got.result.position;
+    if (got.result.status != want.result.status)
+        return "status " + std::to_string(got.result.status) + " instead of " + std::to_string(want.result.status);
+    if (a.lines != b.lines || a.characters != b.characters || a.bytes != b.bytes)
+        return "position " + std::to_string(b.lines) + "/" + std::to_string(b.characters) + "/" +
+               std::to_string(b.bytes) + " instead of " + std::to_string(a.lines) + "/" +
+               std::to_string(a.characters) + "/" + std::to_string(a.bytes);
+    if (got.sequence != want.sequence)
+        return "failing sequence";
+    if (got.rest != want.rest)
+        return "bytes left for the next reader";
+    return "";
+}
+
+// count_fd from a regular file and from a pipe fed `piece` bytes at a time,
+// on every path, against the byte-at-a-time reader on a pipe.
+inline std::string check_descriptors(const bytes &input, std::size_t piece)
+{
+    use_reference();
+    const outcome want = run(input_pipe(input, piece), want_tally, true);
+    for (const std::int64_t path : paths()) {
+        use_path(path);
+        for (const bool file : {true, false}) {
+            const outcome got = run(file ? memory_file(input) : input_pipe(input, piece), got_tally, false);
+            std::string differs = same_outcome(want, got);
+            if (differs.empty())
+                differs = same_counts(want_tally, got_tally);
+            if (!differs.empty())
+                return differs + (file ? " (regular file" : " (pipe") + ", path " + std::to_string(path) + ")";
+        }
+    }
+    use_reference();
+    return "";
+}
+
+#if RUNEKIT_VECTOR
+// Whether s is empty or the first bytes of some legal sequence.
+inline bool begins_legal_sequence(const bytes &s)
+{
+    if (s.empty())
+        return true;
+    const std::size_t length = static_cast<std::size_t>(utf8_extra_bytes[static_cast<unsigned char>(s[0])]) + 1;
+    if (s.size() >= length)
+        return false;
+    for (const unsigned char fill : {0x80, 0x90, 0xA0, 0xBF}) {
+        unsigned char seq[6];
+        for (std::size_t i = 0; i < length; ++i)
+            seq[i] = i < s.size() ? static_cast<unsigned char>(s[i]) : fill;
+        if (utf8_sequence_is_legal({seq, length}))
+            return true;
+    }
+    return false;
+}
+
+// The kernel alone with sub-blocks of `subblock` bytes, on every target: what
+// it takes is whole legal sequences, counted exactly (the scalar scan of that
+// prefix); on input legal up to at most a last partial sequence it takes all
+// of the legal part; elsewhere it stops less than one sub-block (and a few
+// bytes of moving back) before the point where the scalar scan stops.
+inline std::string check_kernel(const bytes &input, std::size_t subblock)
+{
+    use_reference();
+    count_clear(want_tally);
+    const block_scan whole = scan_block(span_of(input), want_tally);
+    count_flush(want_tally);
+    for (const std::int64_t target : vector_targets()) {
+        use_path(target);
+        count_clear(got_tally);
+        const tally_vector_result got = tally_vector_scan(span_of(input), subblock, got_tally);
+        count_flush(got_tally);
+        const bool legal_rest = !whole.invalid && begins_legal_sequence(input.substr(whole.consumed));
+        if (got.consumed > whole.consumed)
+            return "the kernel took more than the scalar scan";
+        const bool active = tally_vector_active() && subblock >= 4;
+        if (!tally_vector_active() && got.consumed != 0)
+            return "a target without the kernel took something";
+        if (active && legal_rest && got.consumed != whole.consumed)
+            return "the kernel stopped early in legal input";
+        if (active && whole.consumed >= got.consumed + std::min(subblock, tally_vector_max_subblock) + 4)
+            return "the kernel stopped more than a sub-block early";
+        use_reference();
+        count_clear(want_tally);
+        const block_scan prefix = scan_block(span_of(input).first(got.consumed), want_tally);
+        count_flush(want_tally);
+        if (prefix.consumed != got.consumed || prefix.invalid || prefix.characters != got.characters)
+            return "what the kernel took is not whole legal sequences, or miscounted";
+        if (std::string differs = same_counts(want_tally, got_tally); !differs.empty())
+            return differs + " (kernel, " + hwy::TargetName(target) + ")";
+    }
+    use_reference();
+    return "";
+}
+#endif
+}  // namespace tally_harness

@@ -1,0 +1,248 @@
+// runetally's counting paths (block reader from a regular file and from a
+// pipe, vector kernel on every target the processor runs) against the
+// byte-at-a-time reader on the scalar code, through the shared harness:
+// counts, status, position, failing sequence and the bytes left for the next
+// reader. Linked with blocks of 61 bytes and sub-blocks of 24.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "hex.hpp"
+#include "tally_harness.hpp"
+
+using namespace tally_harness;
+
+namespace {
+// Random text made of fragments: ASCII runs, newlines, characters of every
+// length, surrogates, and now and then a byte that may break the sequence.
+bytes random_text(std::mt19937 &rng, std::size_t size, int break_rate)
+{
+    static const char *const fragments[] = {
+        "a", "Z", " ", "\n", "the quick brown fox ", "0123456789abcdefghijklmnopqrstuvwxyz", "\xC3\xA9", "\xD0\xBC",
+        "\xE2\x82\xAC", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", "\xED\x9F\xBF", "\xED\xA0\x80", "\xED\xBF\xBF",
+        "\xEF\xBF\xBF", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF", "\xF0\x90\x80\x80", "\xC2\x80", "\xDF\xBF",
+        "\xE0\xA0\x80", "\x7F"};
+    bytes s;
+    while (s.size() < size) {
+        if (break_rate && static_cast<int>(rng() % 1000) < break_rate)
+            s.push_back(static_cast<char>(rng() % 256));
+        else
+            s += fragments[rng() % std::size(fragments)];
+    }
+    return s;
+}
+
+// A random character of `length` bytes, with code points all over its range.
+bytes random_char(std::mt19937 &rng, int length)
+{
+    static const std::uint32_t low[] = {0, 0x80, 0x800, 0x10000}, high[] = {0x7F, 0x7FF, 0xFFFF, 0x10FFFF};
+    std::uint32_t c = low[length - 1] + rng() % (high[length - 1] - low[length - 1] + 1);
+    char out[4];
+    for (int i = length - 1; i > 0; --i, c >>= 6)
+        out[i] = static_cast<char>(0x80 | (c & 0x3F));
+    out[0] = static_cast<char>(length == 1 ? c : (0xF00u >> length) | c);
+    return bytes(out, static_cast<std::size_t>(length));
+}
+
+// Runs of one length with a few of another, to put every length on every
+// vector and sub-block boundary.
+bytes random_lengths(std::mt19937 &rng, std::size_t size)
+{
+    const int main_length = 1 + static_cast<int>(rng() % 4);
+    bytes s;
+    while (s.size() < size)
+        s += random_char(rng, rng() % 8 == 0 ? 1 + static_cast<int>(rng() % 4) : main_length);
+    return s;
+}
+
+void check(const bytes &input, std::size_t piece = 65536)
+{
+    ASSERT_EQ(check_descriptors(input, piece), "") << "input " << hex_dump(input.substr(0, 400));
+}
+
+#if RUNEKIT_VECTOR
+const std::size_t subblocks[] = {1, 2, 3, 4, 5, 7, 16, 17, 24, 31, 63, 64, 65, 100, 1000, 16384, 100000};
+
+void check_kernel_at(const bytes &input, std::size_t subblock)
+{
+    ASSERT_EQ(check_kernel(input, subblock), "") << "sub-block " << subblock << ", input "
+                                                 << hex_dump(input.substr(0, 400));
+}
+#endif
+}  // namespace
+
+TEST(CountingPaths, RandomInputsInSmallPieces)
+{
+    std::mt19937 rng(2026);
+    for (int i = 0; i < 300; ++i)
+        check(random_text(rng, rng() % 64, 30), 1 + rng() % 7);
+    for (int i = 0; i < 30; ++i)
+        check(i % 2 ? random_text(rng, rng() % 3000, i % 4 == 1 ? 2 : 0) : random_lengths(rng, rng() % 3000),
+              1 + rng() % 1000);
+}
+
+TEST(CountingPaths, EveryByteAfterAValidPrefix)
+{
+    for (int b = 0; b < 256; ++b) {
+        check("ab\xC3\xA9\n" + bytes(1, static_cast<char>(b)));
+        check("ab\xC3\xA9\n" + bytes(1, static_cast<char>(b)) + "\x80\x80\x80\x80\x80xyz");
+    }
+}
+
+TEST(CountingPaths, FailuresAtAndAcrossTheBlockBoundary)
+{
+    const std::size_t block = tally_block_size;
+    ASSERT_LT(block, 100u) << "built with a small block";
+    const bytes tails[] = {"\xF0\x9F\x98\x80tail", "\xE2\x82", "\xE2\x28\xA1rest", "\x80rest",
+                           "\xF8\x80\x80\x80\x80rest", "\xC0\xAFrest", "\xF4\x90\x80\x80rest", "\xE2\x82\xAC"};
+    for (const bytes &tail : tails)
+        for (std::size_t back = 0; back <= 12; ++back) {
+            check(bytes(block - back, 'x') + tail);
+            check(bytes(3 * block - back, 'x') + tail, 5);
+        }
+}
+
+TEST(CountingPaths, LargeInputsSlowWritersAndCounterWraps)
+{
+    std::mt19937 rng(7);
+    check(random_text(rng, 300000, 0), 4096);
+    bytes broken = random_lengths(rng, 200003);
+    broken += "\xED\xA0\x80\xF4\x90\x80\x80\xFF\xFE";
+    broken += random_text(rng, 100000, 0);
+    check(broken, 100000);
+    check(random_text(rng, 5000, 0), 1);
+    check(random_text(rng, 5000, 5), 3);
+    // The 8-bit staged counter of a code point around its wrap.
+    for (const int n : {255, 256, 257, 511, 512, 513})
+        check(bytes("x") + [n] {
+            bytes s;
+            for (int i = 0; i < n; ++i)
+                s += "\xE2\x82\xAC";
+            return s;
+        }());
+}
+
+TEST(CountingPaths, ReadErrorTravelsInTheResult)
+{
+    count_clear(got_tally);
+    const count_result closed = count_fd(-1, got_tally);
+    EXPECT_EQ(closed.status, UTF8_READ_ERROR);
+    EXPECT_EQ(closed.error, EBADF);
+}
+
+// The ASCII lanes hold 32-bit counts: staged bytes are moved to the table
+// before a counter could wrap.
+TEST(CountingStage, AsciiLanesMergeBeforeTheyWrap)
+{
+    count_clear(got_tally);
+    count_stage::ascii_staged = 0xFFFFFFFFu - 10;
+    count_stage::ascii[1]['a'] = 0xFFFFFFFFu - 10;
+    stage_ascii_room(got_tally, 20);
+    for (int i = 0; i < 20; ++i)
+        stage_ascii(1, 'a');
+    count_flush(got_tally);
+    EXPECT_EQ(got_tally.char_counts['a'], 0xFFFFFFFFll - 10 + 20);
+    EXPECT_EQ(count_stage::ascii_staged, 0u);
+}
+
+// Adding one table to another (runetally -k) keeps every count and touched
+// page and leaves the source clear.
+TEST(CountingStage, AddAndClearByTouchedPages)
+{
+    count_clear(want_tally);
+    count_clear(got_tally);
+    count_char(want_tally, 0x41, 3);
+    count_char(want_tally, 0x10FFFF, 1);
+    count_char(got_tally, 0x41, 2);
+    count_add(got_tally, want_tally);
+    EXPECT_EQ(got_tally.char_counts[0x41], 5);
+    EXPECT_EQ(got_tally.char_counts[0x10FFFF], 1);
+    EXPECT_EQ(got_tally.touched[0x10FFFF >> count_page_shift], 1);
+    EXPECT_EQ(want_tally.char_counts[0x41], 0);
+    EXPECT_EQ(std::count(std::begin(want_tally.touched), std::end(want_tally.touched), 1), 0);
+}
+
+#if RUNEKIT_VECTOR
+TEST(VectorKernel, TargetsToTest)
+{
+    std::string names;
+    for (const std::int64_t t : vector_targets()) {
+        use_path(t);
+        names += std::string(" ") + hwy::TargetName(t) + (tally_vector_active() ? "" : " (scalar scan)");
+    }
+    use_reference();
+    EXPECT_FALSE(tally_vector_active());
+    std::printf("vector targets tested:%s\n", names.c_str());
+#if HWY_ARCH_X86_64
+    EXPECT_FALSE(vector_targets().empty());  // every x86-64 processor has SSSE3
+#endif
+}
+
+TEST(VectorKernel, RandomTextAtEverySubblockSize)
+{
+    std::mt19937 rng(77);
+    for (const bytes s : {"", "a", "\xF0\x9F\x98"})
+        for (const std::size_t sub : subblocks)
+            check_kernel_at(s, sub);
+    for (int i = 0; i < 600; ++i) {
+        bytes text = i % 2 ? random_text(rng, rng() % 400, i % 3 ? 20 : 0) : random_lengths(rng, rng() % 400);
+        if (i % 4 == 0 && !text.empty())
+            text[rng() % text.size()] = static_cast<char>(rng() % 256);
+        check_kernel_at(text, subblocks[rng() % std::size(subblocks)]);
+    }
+    bytes wraps;
+    for (int i = 0; i < 3000; ++i)
+        wraps += "ab\xE2\x82\xAC" + random_char(rng, 1 + static_cast<int>(rng() % 4));
+    for (const std::size_t s : {std::size_t{24}, std::size_t{1000}, std::size_t{16384}})
+        check_kernel_at(wraps, s);
+    wraps[wraps.size() / 2] = '\xFF';
+    check_kernel_at(wraps, 16384);
+    check_kernel_at(bytes(100000, ' '), 16384);
+}
+
+// Every pair of bytes, completed by continuation bytes or cut short by ASCII;
+// every lead of three or more bytes with every second byte and chosen third
+// bytes; every four-byte lead with chosen second, third and fourth bytes.
+// Each after prefixes that put the sequence across the 16-byte units and the
+// 64-byte vectors. Legal ones are checked many at a time, one after the
+// other, so that they also meet every alignment.
+TEST(VectorKernel, EverySequenceAcrossBoundaries)
+{
+    const unsigned char chosen[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xE0, 0xF0, 0xFF};
+    bytes legal;
+    auto check_one = [&](std::size_t prefix, std::initializer_list<int> sequence) {
+        bytes s(prefix, 'x');
+        for (const int b : sequence)
+            s += static_cast<char>(b);
+        s += "z";
+        use_reference();
+        count_clear(want_tally);
+        const bool whole = scan_block(span_of(s), want_tally).consumed == s.size();
+        count_flush(want_tally);
+        if (!whole) {
+            check_kernel_at(s, 16384);
+        } else if ((legal += s).size() > 20000) {
+            check_kernel_at(legal, 16384);
+            check_kernel_at(legal, 100);
+            legal.clear();
+        }
+    };
+    for (const std::size_t prefix : {std::size_t{0}, std::size_t{14}, std::size_t{63}}) {
+        for (int b0 = 0; b0 < 256; ++b0)
+            for (int b1 = 0; b1 < 256; ++b1) {
+                check_one(prefix, {b0, b1, 0x80, 0x80});
+                check_one(prefix, {b0, b1, 0x41});
+                if (b0 >= 0xE0)
+                    for (const unsigned char b2 : chosen)
+                        check_one(prefix, {b0, b1, b2, 0x80});
+            }
+        for (int b0 = 0xF0; b0 < 256; ++b0)
+            for (const unsigned char b1 : chosen)
+                for (const unsigned char b2 : chosen)
+                    for (const unsigned char b3 : chosen)
+                        check_one(prefix, {b0, b1, b2, b3});
+    }
+    check_kernel_at(legal, 16384);
+}
+#endif

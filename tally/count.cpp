@@ -14,25 +14,28 @@ std::size_t next_flag(const std::uint8_t *flags, std::size_t size, std::size_t f
 }  // namespace
 
 namespace count_stage {
-alignas(64) std::uint32_t ascii[4][128];
-std::uint64_t ascii_staged = 0;
+alignas(64) std::uint32_t pair_counts[1 << 15];
+std::uint64_t pairs_staged = 0;
 alignas(64) std::uint8_t point_counts[points];
 std::uint8_t point_pages[pages];
+
+void merge_pairs(char_tally &tally) noexcept
+{
+    for (std::uint32_t second = 0; second < 0x80; ++second)
+        for (std::uint32_t first = 0; first < 0x80; ++first) {
+            std::uint32_t &n = pair_counts[first | second << 8];
+            if (n == 0)
+                continue;
+            count_char(tally, first, n);  // both bytes of the pair
+            count_char(tally, second, n);
+            n = 0;
+        }
+    pairs_staged = 0;
+}
 
 void spill(char_tally &tally, std::uint32_t c) noexcept
 {
     count_char(tally, c, 256);
-}
-
-void merge_ascii(char_tally &tally) noexcept
-{
-    for (std::uint32_t c = 0; c < 128; ++c) {
-        const std::uint64_t sum = std::uint64_t{ascii[0][c]} + ascii[1][c] + ascii[2][c] + ascii[3][c];
-        if (sum != 0)
-            count_char(tally, c, static_cast<std::int64_t>(sum));
-    }
-    std::memset(ascii, 0, sizeof ascii);
-    ascii_staged = 0;
 }
 
 namespace {
@@ -59,10 +62,17 @@ void merge_page(char_tally &tally, std::size_t page) noexcept
 }  // namespace
 }  // namespace count_stage
 
+void stage_points(char_tally &tally, const std::uint32_t *points, std::size_t n) noexcept
+{
+    for (std::size_t i = 0; i < n; ++i)
+        stage_point(tally, points[i]);
+}
+
 void count_flush(char_tally &tally) noexcept
 {
     using namespace count_stage;
-    merge_ascii(tally);
+    if (pairs_staged != 0)
+        merge_pairs(tally);
     for (std::size_t page = next_flag(point_pages, pages, 0); page < pages;
          page = next_flag(point_pages, pages, page + 1)) {
         merge_page(tally, page);

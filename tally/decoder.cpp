@@ -16,13 +16,6 @@ const std::size_t tally_subblock_size = RUNEKIT_TALLY_SUBBLOCK_SIZE;
 namespace {
 unsigned char sequence_buffer[6];
 
-// Whether the eight bytes at p are all ASCII.
-bool ascii8(const unsigned char *p) noexcept
-{
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return (word & 0x8080808080808080u) == 0;
-}
 }  // namespace
 
 std::uint32_t read_utf8_char(int fd, int *length, const unsigned char **sequence) noexcept
@@ -47,17 +40,17 @@ std::uint32_t read_utf8_char(int fd, int *length, const unsigned char **sequence
 
 block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) noexcept
 {
-    stage_ascii_room(tally, data.size());
     // The vector kernel takes what it can; the rest, from a character
     // boundary, is scanned here.
     const tally_vector_result v = tally_vector_scan(data, tally_subblock_size, tally);
+    stage_pairs_room(tally, (data.size() - v.consumed) / 2);
     block_scan s{v.consumed, v.characters};
     const unsigned char *p = data.data() + v.consumed;
     const unsigned char *const end = data.data() + data.size();
     while (p < end) {
-        if (end - p >= 8 && ascii8(p)) {
-            for (unsigned i = 0; i < 8; ++i)
-                stage_ascii(i & 3, p[i]);
+        std::uint64_t word;
+        if (end - p >= 8 && (std::memcpy(&word, p, 8), (word & 0x8080808080808080u) == 0)) {
+            stage_ascii8(word);
             p += 8;
             s.characters += 8;
             continue;
@@ -71,10 +64,7 @@ block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) no
             s.length = e + 1;
             break;
         }
-        if (e == 0)
-            stage_ascii(0, *p);
-        else
-            stage_point(tally, utf8_decode(seq));
+        stage_point(tally, utf8_decode(seq));
         ++s.characters;
         p += e + 1;
     }

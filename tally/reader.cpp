@@ -53,12 +53,7 @@ bool count_next_char(int fd, char_tally &tally, count_result &r) noexcept
         fail(r, c);
         return false;
     }
-    if (c < 0x80) {
-        stage_ascii_room(tally, 1);
-        stage_ascii(0, static_cast<unsigned char>(c));
-    }
-    else
-        stage_point(tally, c);
+    stage_points(tally, &c, 1);
     r.position.bytes += length;
     ++r.position.characters;
     return true;

@@ -244,13 +244,6 @@ bool Validate(const unsigned char *p, std::size_t len)
     return !(len >= 1 && p[len - 1] >= 0xC0) && !(len >= 2 && p[len - 2] >= 0xE0) && !(len >= 3 && p[len - 3] >= 0xF0);
 }
 
-// Stages the 16 ASCII bytes at p.
-HWY_INLINE void StageAsciiUnit(const unsigned char *p)
-{
-    for (unsigned i = 0; i < 16; ++i)
-        stage_ascii(i & 3, p[i]);
-}
-
 // Decodes the bytes of p[0..len) (len at most 16, at least 32 readable bytes
 // after p) and stores the code points of those that begin a character at
 // `points`; returns how many it stored.
@@ -294,14 +287,14 @@ std::int64_t Count(const unsigned char *p, std::size_t len, char_tally &tally)
         std::memcpy(&w0, p + unit, 8);
         std::memcpy(&w1, p + unit + 8, 8);
         if (unit + 16 <= len && ((w0 | w1) & 0x8080808080808080u) == 0) {
-            StageAsciiUnit(p + unit);
+            stage_ascii8(w0);
+            stage_ascii8(w1);
             ascii += 16;
         } else {
             found += DecodeUnit(p + unit, len - unit < 16 ? len - unit : 16, points + found);
         }
     }
-    for (std::size_t i = 0; i < found; ++i)
-        stage_point(tally, points[i]);
+    stage_points(tally, points, found);
     return ascii + static_cast<std::int64_t>(found);
 }
 
@@ -360,6 +353,7 @@ bool active() noexcept
 tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::size_t subblock,
                                       char_tally &tally) noexcept
 {
+    stage_pairs_room(tally, data.size() / 2);
     return tally_vector::scan(data, subblock, tally);
 }
 

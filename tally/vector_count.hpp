@@ -33,9 +33,8 @@ inline constexpr std::size_t tally_vector_max_subblock = 16384;
 // ending at a character boundary, for as long as each one is whole legal
 // sequences (runetally's rule: encoded surrogates are legal); stops before
 // the first one that is not, and before a sequence cut off by the end of the
-// data. Everything taken is staged (the caller has made room for data.size()
-// ASCII bytes), so what remains for the caller starts at a character
-// boundary. Takes nothing where tally_vector_active() is false. Reads only
+// data. Everything taken is staged, so what remains for the caller starts
+// at a character boundary. Takes nothing where tally_vector_active() is false. Reads only
 // data.
 [[nodiscard]] tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::size_t subblock,
                                                     char_tally &tally) noexcept;

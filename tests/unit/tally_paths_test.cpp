@@ -131,19 +131,20 @@ TEST(CountingPaths, ReadErrorTravelsInTheResult)
     EXPECT_EQ(closed.error, EBADF);
 }
 
-// The ASCII lanes hold 32-bit counts: staged bytes are moved to the table
-// before a counter could wrap.
-TEST(CountingStage, AsciiLanesMergeBeforeTheyWrap)
+// Pairs of ASCII bytes are held in 32-bit counters: staged pairs are moved
+// to the table before a counter could wrap.
+TEST(CountingStage, PairCountersMergeBeforeTheyWrap)
 {
     count_clear(got_tally);
-    count_stage::ascii_staged = 0xFFFFFFFFu - 10;
-    count_stage::ascii[1]['a'] = 0xFFFFFFFFu - 10;
-    stage_ascii_room(got_tally, 20);
+    count_stage::pairs_staged = 0xFFFFFFFFu - 10;
+    count_stage::pair_counts['a' | 'b' << 8] = 0xFFFFFFFFu - 10;
+    stage_pairs_room(got_tally, 80);
     for (int i = 0; i < 20; ++i)
-        stage_ascii(1, 'a');
+        stage_ascii8(0x6261626162616261u);  // "abababab"
     count_flush(got_tally);
-    EXPECT_EQ(got_tally.char_counts['a'], 0xFFFFFFFFll - 10 + 20);
-    EXPECT_EQ(count_stage::ascii_staged, 0u);
+    EXPECT_EQ(got_tally.char_counts['a'], 0xFFFFFFFFll - 10 + 80);
+    EXPECT_EQ(got_tally.char_counts['b'], 0xFFFFFFFFll - 10 + 80);
+    EXPECT_EQ(count_stage::pairs_staged, 0u);
 }
 
 // Adding one table to another (runetally -k) keeps every count and touched

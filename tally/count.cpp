@@ -4,6 +4,12 @@
 
 #include <cstring>
 
+#ifndef RUNEKIT_TALLY_PAIR_MIN
+#define RUNEKIT_TALLY_PAIR_MIN 65536
+#endif
+
+const std::size_t pair_min_bytes = RUNEKIT_TALLY_PAIR_MIN;
+
 namespace {
 // The first set flag of flags[from..size), or size.
 std::size_t next_flag(const std::uint8_t *flags, std::size_t size, std::size_t from) noexcept

@@ -52,13 +52,21 @@ extern std::uint8_t point_pages[pages];
 void merge_pairs(char_tally &tally) noexcept;
 }  // namespace count_stage
 
-// Makes room for `pairs` more pairs (no pair counter can wrap while fewer
-// than 2^32 are staged). Call before staging them.
-inline void stage_pairs_room(char_tally &tally, std::size_t pairs) noexcept
+// Bytes of data from which counting by pairs pays for the merge of the pair
+// counters, which reads all 64 KiB of them (test builds use a few bytes).
+extern const std::size_t pair_min_bytes;
+
+// Whether the ASCII bytes of `bytes` of data are to be counted by pairs, and
+// if so makes room for them (no pair counter can wrap while fewer than 2^32
+// pairs are staged). Call before staging them.
+inline bool stage_pairs_room(char_tally &tally, std::size_t bytes) noexcept
 {
-    if (count_stage::pairs_staged + pairs > 0xFFFFFFFFu)
+    if (bytes < pair_min_bytes)
+        return false;
+    if (count_stage::pairs_staged + bytes / 2 > 0xFFFFFFFFu)
         count_stage::merge_pairs(tally);
-    count_stage::pairs_staged += pairs;
+    count_stage::pairs_staged += bytes / 2;
+    return true;
 }
 
 // Counts the eight ASCII bytes of a word, as four pairs.

@@ -43,13 +43,13 @@ block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) no
     // The vector kernel takes what it can; the rest, from a character
     // boundary, is scanned here.
     const tally_vector_result v = tally_vector_scan(data, tally_subblock_size, tally);
-    stage_pairs_room(tally, (data.size() - v.consumed) / 2);
+    const bool pairs = stage_pairs_room(tally, data.size() - v.consumed);
     block_scan s{v.consumed, v.characters};
     const unsigned char *p = data.data() + v.consumed;
     const unsigned char *const end = data.data() + data.size();
     while (p < end) {
         std::uint64_t word;
-        if (end - p >= 8 && (std::memcpy(&word, p, 8), (word & 0x8080808080808080u) == 0)) {
+        if (pairs && end - p >= 8 && (std::memcpy(&word, p, 8), (word & 0x8080808080808080u) == 0)) {
             stage_ascii8(word);
             p += 8;
             s.characters += 8;

@@ -103,7 +103,7 @@ bool Active()
     return false;
 }
 
-tally_vector_result Scan(const unsigned char *, std::size_t, std::size_t, char_tally &)
+tally_vector_result Scan(const unsigned char *, std::size_t, std::size_t, bool, char_tally &)
 {
     return {};
 }
@@ -277,8 +277,9 @@ HWY_INLINE std::size_t DecodeUnit(const unsigned char *p, std::size_t len, std::
 }
 
 // Stages the characters of p[0..len), which Validate accepted (at least 32
-// readable bytes follow it); returns how many there are.
-std::int64_t Count(const unsigned char *p, std::size_t len, char_tally &tally)
+// readable bytes follow it), units of ASCII by pairs if `pairs`; returns how
+// many there are.
+std::int64_t Count(const unsigned char *p, std::size_t len, bool pairs, char_tally &tally)
 {
     std::size_t found = 0;
     std::int64_t ascii = 0;
@@ -286,7 +287,7 @@ std::int64_t Count(const unsigned char *p, std::size_t len, char_tally &tally)
         std::uint64_t w0, w1;
         std::memcpy(&w0, p + unit, 8);
         std::memcpy(&w1, p + unit + 8, 8);
-        if (unit + 16 <= len && ((w0 | w1) & 0x8080808080808080u) == 0) {
+        if (pairs && unit + 16 <= len && ((w0 | w1) & 0x8080808080808080u) == 0) {
             stage_ascii8(w0);
             stage_ascii8(w1);
             ascii += 16;
@@ -298,7 +299,8 @@ std::int64_t Count(const unsigned char *p, std::size_t len, char_tally &tally)
     return ascii + static_cast<std::int64_t>(found);
 }
 
-tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_t subblock, char_tally &tally)
+tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_t subblock, bool pairs,
+                         char_tally &tally)
 {
     if (subblock == 0)
         return {};
@@ -322,7 +324,7 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
         }
         if (!Validate(p, len))
             break;
-        r.characters += Count(p, len, tally);
+        r.characters += Count(p, len, pairs, tally);
         r.consumed = end;
     }
     return r;
@@ -339,9 +341,10 @@ namespace tally_vector {
 HWY_EXPORT(Scan);
 HWY_EXPORT(Active);
 
-tally_vector_result scan(std::span<const unsigned char> data, std::size_t subblock, char_tally &tally) noexcept
+tally_vector_result scan(std::span<const unsigned char> data, std::size_t subblock, bool pairs,
+                         char_tally &tally) noexcept
 {
-    return HWY_DYNAMIC_DISPATCH(Scan)(data.data(), data.size(), subblock, tally);
+    return HWY_DYNAMIC_DISPATCH(Scan)(data.data(), data.size(), subblock, pairs, tally);
 }
 
 bool active() noexcept
@@ -353,8 +356,7 @@ bool active() noexcept
 tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::size_t subblock,
                                       char_tally &tally) noexcept
 {
-    stage_pairs_room(tally, data.size() / 2);
-    return tally_vector::scan(data, subblock, tally);
+    return tally_vector::scan(data, subblock, stage_pairs_room(tally, data.size()), tally);
 }
 
 bool tally_vector_active() noexcept

@@ -138,7 +138,7 @@ TEST(CountingStage, PairCountersMergeBeforeTheyWrap)
     count_clear(got_tally);
     count_stage::pairs_staged = 0xFFFFFFFFu - 10;
     count_stage::pair_counts['a' | 'b' << 8] = 0xFFFFFFFFu - 10;
-    stage_pairs_room(got_tally, 80);
+    ASSERT_TRUE(stage_pairs_room(got_tally, 160));
     for (int i = 0; i < 20; ++i)
         stage_ascii8(0x6261626162616261u);  // "abababab"
     count_flush(got_tally);

@@ -4,6 +4,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #if defined(__i386__) && !defined(__SSE2_MATH__)
 #include <fpu_control.h>
 #endif
@@ -100,6 +101,26 @@ std::size_t encode_utf8(char *out, std::uint32_t k) noexcept
     return length;
 }
 
+std::size_t format_counts(char *out, counts_cache &cache, std::int64_t n, double total, std::string_view point) noexcept
+{
+    counts_cache::slot &slot = cache.slots[static_cast<std::uint64_t>(n) % std::size(cache.slots)];
+    if (slot.count == n) {
+        std::memcpy(out, slot.text, slot.length);
+        return slot.length;
+    }
+    std::size_t length = 0;
+    out[length++] = '\t';
+    length += format_fixed3(out + length, static_cast<double>(n) / total * 100.0, point, 7);
+    out[length++] = '\t';
+    length += format_decimal(out + length, static_cast<std::uint64_t>(n), 8);
+    if (length <= sizeof slot.text) {  // not with a decimal point of many bytes
+        slot.count = n;
+        slot.length = static_cast<std::uint32_t>(length);
+        std::memcpy(slot.text, out, length);
+    }
+    return length;
+}
+
 namespace {
 #if defined(__i386__) && !defined(__SSE2_MATH__)
 // The x87 unit of 32-bit x86 keeps 64 significant bits in its registers
@@ -146,6 +167,7 @@ void write_table(const char_tally &tally, std::int64_t characters, table_columns
     // million distinct characters, one call per line was a large share of
     // the run. A line takes well under 128 bytes.
     static char lines[std::size_t{1} << 16];
+    counts_cache cache;
     std::size_t used = 0;
     for (std::size_t page = 0; page < count_pages; ++page) {
         if (!tally.touched[page])
@@ -162,12 +184,8 @@ void write_table(const char_tally &tally, std::int64_t characters, table_columns
             const auto code = static_cast<std::uint32_t>(k);
             char *const line = lines + used;
             std::size_t length = 0;
-            if (columns.counts) {
-                line[length++] = '\t';
-                length += format_fixed3(line + length, static_cast<double>(n) / total * 100.0, point, 7);
-                line[length++] = '\t';
-                length += format_decimal(line + length, static_cast<std::uint64_t>(n), 8);
-            }
+            if (columns.counts)
+                length += format_counts(line, cache, n, total, point);
             if (columns.code) {
                 line[length++] = '\t';
                 length += format_code(line + length, code);

@@ -121,6 +121,9 @@ int main(int argc, char **argv)
     for (int i = optind; i < argc; ++i)
         characters += count_input(argv[i]);
 
-    write_table(tally, characters, columns);
+    if (const int error = write_table(tally, characters, columns); error != 0) {
+        report_write_error(tool_name, error);
+        return status_failure;
+    }
     finish_stdout(tool_name, status_ok, status_failure);
 }

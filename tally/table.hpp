@@ -49,5 +49,7 @@ struct counts_cache {
 // them, through the cache. Returns the number of bytes written.
 std::size_t format_counts(char *out, counts_cache &cache, std::int64_t n, double total, std::string_view point) noexcept;
 
-// Writes one line per non-zero counter, in code-point order, to standard output.
-void write_table(const char_tally &tally, std::int64_t characters, table_columns columns) noexcept;
+// Writes one line per non-zero counter, in code-point order, to standard
+// output. Returns 0, or the reason (an errno value) the first failed write
+// gave; nothing more of the table is written after it.
+[[nodiscard]] int write_table(const char_tally &tally, std::int64_t characters, table_columns columns) noexcept;

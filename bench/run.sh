@@ -6,8 +6,8 @@
 # bench/corpus.py (prose: mostly ASCII; cjk: 3-byte characters; wide: every
 # plane, about a million distinct characters), from a regular file and from
 # a pipe, into /dev/null, for each code path the processor has: the AVX-512
-# and AVX2 vector kernels and the scalar fallback (chosen through the hidden
-# variable RUNEKIT_VECTOR_TARGET, see common/vector_targets.cpp). Then peak
+# and AVX2 vector kernels and the scalar fallback (chosen through the
+# variable RUNEKIT_VECTOR_TARGET, see README.md, "Developing"). Then peak
 # memory (GNU time), the start-up time on a one-character input, and
 # runeflip's memory on long lines (the "mixed" corpus).
 #

@@ -1,23 +1,25 @@
-// The run-time part of Highway's dynamic dispatch, here instead of in the
-// shared library libhwy: the programs link no Highway library at all (only
-// its headers are used), so the Debian package depends on nothing more than
-// before. HWY_DYNAMIC_DISPATCH needs exactly these functions of hwy/targets.h
-// and hwy/base.h; they follow Highway 1.0.3's targets.cc.
+// Highway's run-time dispatch functions (those of hwy/targets.h and
+// hwy/base.h that HWY_DYNAMIC_DISPATCH and the tests call), so that the
+// programs link no Highway library, only use its headers. Linking Debian's
+// libhwy1 (1.0.3) instead costs every start about 3 ms (a program that only
+// asks for the targets: 4 ms against 1 ms, CPU time and wall clock alike):
+// its static initialiser calibrates a timer, and it brings in libstdc++, libm
+// and libgcc_s. These functions follow Highway 1.0's targets.h; the configure
+// step refuses any other version (common/CMakeLists.txt), and
+// tests/unit/vector_targets_test.cpp holds the detection to the compiler's.
 //
-// A target is reported as supported only when the processor has every
-// instruction set the compiler is allowed to use for it (the HWY_TARGET_STR
-// lists of hwy/ops/set_macros-inl.h) and the system saves the registers it
-// needs. Outside x86 only the baseline target (NEON on 64-bit Arm) is used.
+// A target is reported only when the processor has every instruction set the
+// compiler may use for it (HWY_TARGET_STR in hwy/ops/set_macros-inl.h; sse4.2
+// there lets the compiler use popcnt too) and the system saves the registers
+// it needs. AVX3_DL is not built (Highway builds it only when asked with
+// HWY_WANT_AVX3_DL) and never reported. Outside x86 only the baseline target
+// (NEON on 64-bit Arm) is used.
 //
-// For the benchmarks and for comparing paths by hand, the environment
-// variable RUNEKIT_VECTOR_TARGET names the best target that may be chosen:
-// "avx3_dl", "avx3", "avx2", "sse4", "ssse3", "neon", or "scalar" (no vector
-// kernel at all, the scalar code alone). Any other value also means
-// "scalar". It can only take targets away, never add one the processor lacks.
+// RUNEKIT_VECTOR_TARGET names the best target that may be chosen (README,
+// "Developing"): it can only take targets away.
 #include <hwy/base.h>
 #include <hwy/targets.h>
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -28,66 +30,43 @@
 #include <cpuid.h>
 #endif
 
+static_assert((HWY_TARGETS & HWY_AVX3_DL) == 0, "AVX3_DL is built, but vector_targets.cpp never reports it");
+
 namespace {
-std::atomic<std::int64_t> targets_for_test{0};
-std::atomic<std::int64_t> supported_mask{~std::int64_t{0}};
+std::int64_t targets_for_test = 0;  // 0: what the processor has
 
 // The targets that need no vector instructions; always available.
 constexpr std::int64_t fallback_targets = HWY_SCALAR | HWY_EMU128;
 
 #if HWY_ARCH_X86
-bool bit(std::uint32_t reg, int index) noexcept
+// Whether every bit of `bits` is set in `reg`.
+constexpr bool all(std::uint64_t reg, std::uint64_t bits) noexcept
 {
-    return ((reg >> index) & 1u) != 0;
-}
-
-// Register state the system saves on a context switch (XCR0).
-std::uint64_t saved_state() noexcept
-{
-    std::uint32_t low, high;
-    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    return (std::uint64_t{high} << 32) | low;
+    return (reg & bits) == bits;
 }
 
 std::int64_t detect_targets() noexcept
 {
-    std::int64_t targets = fallback_targets;
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (__get_cpuid(1, &a, &b, &c, &d) == 0)
-        return targets;
-    const std::uint32_t ecx1 = c, edx1 = d;
-    std::uint32_t ebx7 = 0, ecx7 = 0;
-    if (__get_cpuid_max(0, nullptr) >= 7) {
-        __cpuid_count(7, 0, a, b, c, d);
-        ebx7 = b;
-        ecx7 = c;
-    }
-    std::uint32_t ecx81 = 0;
-    if (__get_cpuid(0x80000001u, &a, &b, &c, &d) != 0)
-        ecx81 = c;
+    unsigned a = 0, b = 0, ecx1 = 0, edx1 = 0, ebx7 = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &ecx1, &edx1) == 0)
+        return fallback_targets;
+    if (__get_cpuid_max(0, nullptr) >= 7)
+        __cpuid_count(7, 0, a, ebx7, c, d);
+    // Register state the system saves (XCR0): XMM and YMM; opmask and ZMM.
+    std::uint32_t xcr0 = 0, high = 0;
+    if (all(ecx1, 1u << 27))  // OSXSAVE: xgetbv is there
+        __asm__("xgetbv" : "=a"(xcr0), "=d"(high) : "c"(0));
 
-    const bool ssse3 = bit(edx1, 25) && bit(edx1, 26) && bit(ecx1, 0) && bit(ecx1, 9);
-    const bool sse4 = ssse3 && bit(ecx1, 19) && bit(ecx1, 20) && bit(ecx1, 1) && bit(ecx1, 25);
-    // AVX state (XMM and YMM) saved, and the AVX-512 state (opmask, ZMM).
-    const bool os_avx = bit(ecx1, 27) && (saved_state() & 0x6) == 0x6;
-    const bool os_avx512 = os_avx && (saved_state() & 0xE0) == 0xE0;
-    const bool avx2 = sse4 && os_avx && bit(ecx1, 28) && bit(ebx7, 5) && bit(ebx7, 3) && bit(ebx7, 8) &&
-                      bit(ecx1, 12) && bit(ecx1, 29) && bit(ecx81, 5);  // avx avx2 bmi bmi2 fma f16c lzcnt
-    const bool avx3 = avx2 && os_avx512 && bit(ebx7, 16) && bit(ebx7, 17) && bit(ebx7, 30) &&
-                      bit(ebx7, 31);  // avx512 f dq bw vl
-    const bool avx3_dl = avx3 && bit(ecx7, 1) && bit(ecx7, 6) && bit(ecx7, 8) && bit(ecx7, 9) && bit(ecx7, 10) &&
-                         bit(ecx7, 11) && bit(ecx7, 12) && bit(ecx7, 14);  // vbmi vbmi2 gfni vaes vpclmulqdq vnni bitalg vpopcntdq
-    if (ssse3)
-        targets |= HWY_SSSE3;
-    if (sse4)
-        targets |= HWY_SSE4;
-    if (avx2)
-        targets |= HWY_AVX2;
-    if (avx3)
-        targets |= HWY_AVX3;
-    if (avx3_dl)
-        targets |= HWY_AVX3_DL;
-    return targets;
+    // sse sse2 | sse3 ssse3; sse4.1 sse4.2 popcnt pclmul aes
+    const bool ssse3 = all(edx1, 3u << 25) && all(ecx1, 1u | 1u << 9);
+    const bool sse4 = ssse3 && all(ecx1, 3u << 19 | 1u << 23 | 1u << 1 | 1u << 25);
+    // avx f16c fma | avx2 bmi bmi2 | YMM state
+    const bool avx2 = sse4 && all(ecx1, 1u << 28 | 1u << 29 | 1u << 12) &&
+                      all(ebx7, 1u << 5 | 1u << 3 | 1u << 8) && all(xcr0, 0x6);
+    // avx512 f dq bw vl | opmask and ZMM state
+    const bool avx3 = avx2 && all(ebx7, 3u << 16 | 3u << 30) && all(xcr0, 0xE0);
+    return fallback_targets | (ssse3 ? HWY_SSSE3 : 0) | (sse4 ? HWY_SSE4 : 0) | (avx2 ? HWY_AVX2 : 0) |
+           (avx3 ? HWY_AVX3 : 0);
 }
 #else
 std::int64_t detect_targets() noexcept
@@ -96,7 +75,8 @@ std::int64_t detect_targets() noexcept
 }
 #endif
 
-// The best target RUNEKIT_VECTOR_TARGET allows, as a mask of allowed targets.
+// The targets RUNEKIT_VECTOR_TARGET allows: the one it names and every
+// lesser one; for any other value, none but the fallback.
 std::int64_t targets_allowed_by_environment() noexcept
 {
     const char *name = std::getenv("RUNEKIT_VECTOR_TARGET");
@@ -105,11 +85,10 @@ std::int64_t targets_allowed_by_environment() noexcept
     static constexpr struct {
         const char *name;
         std::int64_t target;
-    } names[] = {{"avx3_dl", HWY_AVX3_DL}, {"avx3", HWY_AVX3}, {"avx2", HWY_AVX2},
-                 {"sse4", HWY_SSE4},       {"ssse3", HWY_SSSE3}, {"neon", HWY_NEON}};
+    } names[] = {{"avx3", HWY_AVX3}, {"avx2", HWY_AVX2}, {"sse4", HWY_SSE4}, {"ssse3", HWY_SSSE3}, {"neon", HWY_NEON}};
     for (const auto &entry : names)
         if (std::strcmp(name, entry.name) == 0)
-            return ~(entry.target - 1);  // this target and every lesser one (higher bits)
+            return ~(entry.target - 1);  // lesser targets have higher bits
     return fallback_targets;
 }
 }  // namespace
@@ -118,26 +97,13 @@ namespace hwy {
 
 HWY_DLLEXPORT int64_t SupportedTargets()
 {
-    std::int64_t targets = targets_for_test.load();
-    if (targets == 0) {
-        targets = detect_targets() & targets_allowed_by_environment();
-        // Settle the chosen target before anything can dispatch again.
-        GetChosenTarget().Update(targets);
-    }
-    targets &= supported_mask.load();
-    return targets == 0 ? HWY_STATIC_TARGET : targets;
-}
-
-HWY_DLLEXPORT void DisableTargets(int64_t disabled_targets)
-{
-    supported_mask.store(~disabled_targets);
-    GetChosenTarget().DeInit();  // the next dispatch chooses again
+    return targets_for_test != 0 ? targets_for_test : detect_targets() & targets_allowed_by_environment();
 }
 
 HWY_DLLEXPORT void SetSupportedTargetsForTest(int64_t targets)
 {
-    targets_for_test.store(targets);
-    GetChosenTarget().DeInit();
+    targets_for_test = targets;
+    GetChosenTarget().DeInit();  // the next dispatch chooses again
 }
 
 HWY_DLLEXPORT ChosenTarget &GetChosenTarget()
@@ -148,12 +114,12 @@ HWY_DLLEXPORT ChosenTarget &GetChosenTarget()
 
 HWY_DLLEXPORT HWY_NORETURN void HWY_FORMAT(3, 4) Abort(const char *file, int line, const char *format, ...)
 {
-    char text[512];
+    std::fprintf(stderr, "Abort at %s:%d: ", file, line);
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    std::vfprintf(stderr, format, args);
     va_end(args);
-    std::fprintf(stderr, "Abort at %s:%d: %s\n", file, line, text);
+    std::fputc('\n', stderr);
     std::abort();
 }
 

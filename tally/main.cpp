@@ -148,7 +148,9 @@ int main(int argc, char **argv)
             std::exit(status_failure);
         status = status_failure;
     }
-    if (!mode.list)
-        write_table(tally, characters, columns);
+    if (const int error = mode.list ? 0 : write_table(tally, characters, columns); error != 0) {
+        report_write_error(tool_name, error);
+        return status_failure;
+    }
     finish_stdout(tool_name, status, status_failure);
 }

@@ -1,9 +1,12 @@
 #include "table.hpp"
 
 #include <bit>
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <unistd.h>
 #if defined(__i386__) && !defined(__SSE2_MATH__)
 #include <fpu_control.h>
 #endif
@@ -100,6 +103,26 @@ std::size_t encode_utf8(char *out, std::uint32_t k) noexcept
     return length;
 }
 
+std::size_t format_counts(char *out, counts_cache &cache, std::int64_t n, double total, std::string_view point) noexcept
+{
+    counts_cache::slot &slot = cache.slots[static_cast<std::uint64_t>(n) % std::size(cache.slots)];
+    if (slot.count == n) {
+        std::memcpy(out, slot.text, slot.length);
+        return slot.length;
+    }
+    std::size_t length = 0;
+    out[length++] = '\t';
+    length += format_fixed3(out + length, static_cast<double>(n) / total * 100.0, point, 7);
+    out[length++] = '\t';
+    length += format_decimal(out + length, static_cast<std::uint64_t>(n), 8);
+    if (length <= sizeof slot.text) {  // not with a decimal point of many bytes
+        slot.count = n;
+        slot.length = static_cast<std::uint32_t>(length);
+        std::memcpy(slot.text, out, length);
+    }
+    return length;
+}
+
 namespace {
 #if defined(__i386__) && !defined(__SSE2_MATH__)
 // The x87 unit of 32-bit x86 keeps 64 significant bits in its registers
@@ -134,52 +157,74 @@ fpu_control_t round_to_double() noexcept
 
 void restore_rounding(fpu_control_t) noexcept {}
 #endif
+
+// The line of character `code`, counted n times, with the chosen columns.
+std::size_t format_line(char *line, std::uint32_t code, std::int64_t n, table_columns columns, counts_cache &cache,
+                        double total, std::string_view point) noexcept
+{
+    std::size_t length = 0;
+    if (columns.counts)
+        length += format_counts(line, cache, n, total, point);
+    if (columns.code) {
+        line[length++] = '\t';
+        length += format_code(line + length, code);
+    }
+    if (columns.glyph && is_displayable(code)) {
+        line[length++] = '\t';
+        length += encode_utf8(line + length, code);
+    }
+    line[length++] = '\n';
+    return length;
+}
+
+// Writes `size` bytes to standard output; returns 0, or the reason it failed.
+int write_out(const char *data, std::size_t size) noexcept
+{
+    while (size > 0) {
+        const ssize_t written = ::write(STDOUT_FILENO, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : EIO;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return 0;
+}
 }  // namespace
 
-void write_table(const char_tally &tally, std::int64_t characters, table_columns columns) noexcept
+int write_table(const char_tally &tally, std::int64_t characters, table_columns columns) noexcept
 {
     // Each share is count / total * 100.0, both operations in double precision.
     const fpu_control_t saved_rounding = round_to_double();
     const double total = static_cast<double>(characters);
     const std::string_view point = std::localeconv()->decimal_point;
-    // Lines are gathered and handed to the stream 64 KiB at a time: with a
-    // million distinct characters, one call per line was a large share of
-    // the run. A line takes well under 128 bytes.
+    // Lines are gathered and written 64 KiB at a time, with write(2) rather
+    // than the stream: one call per line was a large share of a run with a
+    // million distinct characters, and the stream would keep only that a
+    // write failed, not why.
     static char lines[std::size_t{1} << 16];
+    const std::size_t longest_line = 48 + point.size();
+    counts_cache cache;
     std::size_t used = 0;
-    for (std::size_t page = 0; page < count_pages; ++page) {
+    int error = std::fflush(stdout) == 0 ? 0 : errno;
+    for (std::size_t page = 0; page < count_pages && error == 0; ++page) {
         if (!tally.touched[page])
             continue;  // every counter of the page is still zero
         const std::size_t first = page << count_page_shift;
-        for (std::size_t k = first; k < first + (std::size_t{1} << count_page_shift); ++k) {
+        for (std::size_t k = first; k < first + (std::size_t{1} << count_page_shift) && error == 0; ++k) {
             const std::int64_t n = tally.char_counts[k];
             if (n == 0)
                 continue;
-            if (used > sizeof lines - 128) {
-                std::fwrite(lines, 1, used, stdout);
+            if (used + longest_line > sizeof lines) {
+                error = write_out(lines, used);
                 used = 0;
             }
-            const auto code = static_cast<std::uint32_t>(k);
-            char *const line = lines + used;
-            std::size_t length = 0;
-            if (columns.counts) {
-                line[length++] = '\t';
-                length += format_fixed3(line + length, static_cast<double>(n) / total * 100.0, point, 7);
-                line[length++] = '\t';
-                length += format_decimal(line + length, static_cast<std::uint64_t>(n), 8);
-            }
-            if (columns.code) {
-                line[length++] = '\t';
-                length += format_code(line + length, code);
-            }
-            if (columns.glyph && is_displayable(code)) {
-                line[length++] = '\t';
-                length += encode_utf8(line + length, code);
-            }
-            line[length++] = '\n';
-            used += length;
+            used += format_line(lines + used, static_cast<std::uint32_t>(k), n, columns, cache, total, point);
         }
     }
-    std::fwrite(lines, 1, used, stdout);
+    if (error == 0)
+        error = write_out(lines, used);
     restore_rounding(saved_rounding);
+    return error;
 }

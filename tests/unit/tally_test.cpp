@@ -200,3 +200,26 @@ TEST(Format, PercentageAgreesWithPrintf)
     got[format_fixed3(got, 5.0, "\xD9\xAB", 7)] = '\0';
     EXPECT_STREQ(got, "  5\xD9\xAB" "000");
 }
+
+// The cached counts columns against the formatters themselves, over repeated
+// counts, counts sharing a slot, and a decimal point too long to be kept.
+TEST(Format, CachedCountsAgreeWithFormatters)
+{
+    const std::string long_point(40, ',');
+    for (const std::string_view point : {std::string_view("."), std::string_view("\xD9\xAB"), std::string_view(long_point)})
+        for (const std::int64_t total : {std::int64_t{700}, std::int64_t{65537}, std::int64_t{1} << 53}) {
+            counts_cache cache;
+            for (std::int64_t i = 0; i <= 3000; ++i) {
+                const std::int64_t n = i == 3000 ? total : 1 + i * 37 % 700;  // slots hold n, n + 256, ...
+                char want[128], got[128];
+                std::size_t length = 0;
+                want[length++] = '\t';
+                length += format_fixed3(want + length, static_cast<double>(n) / static_cast<double>(total) * 100.0, point, 7);
+                want[length++] = '\t';
+                length += format_decimal(want + length, static_cast<std::uint64_t>(n), 8);
+                ASSERT_EQ(std::string_view(got, format_counts(got, cache, n, static_cast<double>(total), point)),
+                          std::string_view(want, length))
+                    << n << " of " << total;
+            }
+        }
+}

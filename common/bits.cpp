@@ -1,3 +1,4 @@
+// The bit-pattern renderers: fixed-width strings of 0 and 1 in static buffers.
 #include "bits.hpp"
 
 #include <array>

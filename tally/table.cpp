@@ -1,3 +1,5 @@
+// runetally's table: the fields of a line formatted into memory, and the
+// lines written to standard output in large pieces.
 #include "table.hpp"
 
 #include <bit>

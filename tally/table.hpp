@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "reader.hpp"
+#include "count.hpp"
 
 // Which columns of the table are written.
 struct table_columns {

@@ -9,7 +9,8 @@
 # and AVX2 vector kernels and the scalar fallback (chosen through the
 # variable RUNEKIT_VECTOR_TARGET, see README.md, "Developing"). Then peak
 # memory (GNU time), the start-up time on a one-character input, and
-# runeflip's memory on long lines (the "mixed" corpus).
+# runeflip's memory on long lines (the "mixed" corpus), and, last, runetally
+# -l and the table over about ten thousand files against isutf8.
 #
 #   bash bench/run.sh [runs] [size]      (default 5 runs, 100000000 bytes)
 #
@@ -136,3 +137,24 @@ longest=$(LC_ALL=C awk '{ if (length($0) > m) m = length($0) } END { print m }' 
 rss=$(peak_kib '/usr/bin/time -f %M "$flip" < "$corpus"')
 echo "runeflip on $(stat -c %s "$corpus") bytes of mixed text, longest line $longest bytes: peak RSS $rss KiB" \
      "(limit 3 x longest + 8 MiB = $(( (3 * longest + 8 * 1048576) / 1024 )) KiB)"
+
+# Checking a tree: every regular file under a few system folders (about ten
+# thousand, small and large, valid and not) passed as operands through xargs:
+# runetally -l against isutf8 -l (Debian package moreutils), then the table
+# of the valid files against isutf8 on the same files.
+if command -v isutf8 > /dev/null; then
+  list=$work/files.list valid=$work/valid.list
+  find /usr/share/doc /usr/share/common-licenses /usr/share/perl /usr/lib/python3 -type f -print0 2>/dev/null > "$list"
+  { xargs -0 "$tally" -l < "$list" 2>/dev/null || true; } |
+    python3 -c 'import sys; bad = set(sys.stdin.read().split("\n")); names = open(sys.argv[1], "rb").read().decode("utf-8", "surrogateescape").split("\0"); sys.stdout.buffer.write("\0".join(n for n in names if n and n not in bad).encode("utf-8", "surrogateescape"))' "$list" > "$valid"
+  echo
+  echo "== $(tr -cd '\0' < "$list" | wc -c) files, $(tr -cd '\0' < "$valid" | wc -c) of them valid UTF-8"
+  printf '%-34s %10s %10s\n' "" "runetally" "isutf8"
+  printf '%-34s %9.3fs %9.3fs\n' "list the invalid files (-l)" \
+    "$(median_of 'xargs -0 "$tally" -l < "$list" 2>/dev/null || true' "$runs")" \
+    "$(median_of 'xargs -0 isutf8 -l < "$list" 2>/dev/null || true' "$runs")"
+  printf '%-34s %9.3fs %9.3fs\n' "table / check of the valid files" \
+    "$(median_of 'xargs -0 "$tally" < "$valid"' "$runs")" "$(median_of 'xargs -0 isutf8 < "$valid"' "$runs")"
+else
+  echo "isutf8 not found (Debian package moreutils): the many-files comparison is left out"
+fi

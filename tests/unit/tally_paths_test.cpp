@@ -137,13 +137,13 @@ TEST(CountingStage, PairCountersMergeBeforeTheyWrap)
 {
     count_clear(got_tally);
     count_stage::pairs_staged = 0xFFFFFFFFu - 10;
-    count_stage::pair_counts['a' | 'b' << 8] = 0xFFFFFFFFu - 10;
+    count_stage::pair_counts[0x61 | 0x62 << 8] = 0xFFFFFFFFu - 10;
     ASSERT_TRUE(stage_pairs_room(got_tally, 160));
     for (int i = 0; i < 20; ++i)
         stage_ascii8(0x6261626162616261u);  // "abababab"
     count_flush(got_tally);
-    EXPECT_EQ(got_tally.char_counts['a'], 0xFFFFFFFFll - 10 + 80);
-    EXPECT_EQ(got_tally.char_counts['b'], 0xFFFFFFFFll - 10 + 80);
+    EXPECT_EQ(got_tally.char_counts[0x61], 0xFFFFFFFFll - 10 + 80);
+    EXPECT_EQ(got_tally.char_counts[0x62], 0xFFFFFFFFll - 10 + 80);
     EXPECT_EQ(count_stage::pairs_staged, 0u);
 }
 

@@ -31,23 +31,30 @@ constexpr const char *help_lines[] = {
     N_("       -c Suppress printing of counts and percentages.\n"),
     N_("       -g Suppress printing of glyphs.\n"),
     N_("       -u Suppress printing of code as text.\n"),
+    N_("       -k Keep going: report each unreadable or invalid input, tabulate the rest.\n"),
+    N_("       -l List the names of the inputs that are not valid UTF-8.\n"),
     N_("       -h Print this help message.\n"),
     N_("       -v Print version.\n"),
 };
 
-void print_help() noexcept
+// --help writes this synopsis before the help text.
+constexpr char usage_line[] = N_("Usage: %s [-cghkluv] [file ...]\n");
+
+// Help and version go to standard error for -h, -v and an invalid option,
+// to standard output for --help and --version.
+void print_help(std::FILE *out) noexcept
 {
     for (const char *line : help_lines)
-        std::fputs(gettext(line), stderr);
+        std::fputs(gettext(line), out);
 }
 
-void print_version() noexcept
+void print_version(std::FILE *out) noexcept
 {
-    std::fprintf(stderr, "\n%s  %s\n", tool_name, runekit_version);
-    std::fprintf(stderr, gettext("Compiled %s.\n"), runekit_build_date);
-    std::fprintf(stderr, "%s\n", runekit_copyright);
-    std::fputs(gettext("Released under the terms of the GNU General Public License, version 3.\n"), stderr);
-    std::fprintf(stderr, gettext("Report bugs to: %s.\n"), runekit_bug_address);
+    std::fprintf(out, "\n%s  %s\n", tool_name, runekit_version);
+    std::fprintf(out, gettext("Compiled %s.\n"), runekit_build_date);
+    std::fprintf(out, "%s\n", runekit_copyright);
+    std::fputs(gettext("Released under the terms of the GNU General Public License, version 3.\n"), out);
+    std::fprintf(out, gettext("Report bugs to: %s.\n"), runekit_bug_address);
 }
 
 // Counters for every 21-bit code point; static, so the pages that are never
@@ -83,8 +90,9 @@ int main(int argc, char **argv)
 {
     table_columns columns;
     opterr = 0;
+    option_scan scan;
     int option;
-    while ((option = getopt(argc, argv, GETOPT_STOP_AT_OPERAND "cghuv")) != -1) {
+    while ((option = next_option(scan, argc, argv, GETOPT_STOP_AT_OPERAND "cghuv")) != -1) {
         switch (option) {
         case 'c':
             columns.counts = false;
@@ -96,15 +104,22 @@ int main(int argc, char **argv)
             columns.code = false;
             break;
         case 'h':
-            print_help();
+            print_help(stderr);
             return status_failure;
         case 'v':
-            print_version();
+            print_version(stderr);
             return status_failure;
+        case option_long_help:
+            std::printf(gettext(usage_line), tool_name);
+            print_help(stdout);
+            finish_stdout(tool_name, status_ok, status_failure);
+        case option_long_version:
+            print_version(stdout);
+            finish_stdout(tool_name, status_ok, status_failure);
         default:
             std::fprintf(stderr, gettext("%s: invalid option flag %c\n"), tool_name, optopt);
-            print_version();
-            print_help();
+            print_version(stderr);
+            print_help(stderr);
             return status_bad_option;
         }
     }

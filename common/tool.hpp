@@ -96,10 +96,12 @@ inline bool write_all(int fd, const char *data, std::size_t size) noexcept
 // Writes the text that `format` and the values after it make (the
 // conversions of printf) to standard error in a single write(2), so that
 // tools sharing one standard error (xargs -P, make -j) never interleave two
-// messages nor split one. Standard error's stdio buffer is not used: nothing
-// else of the caller's may be waiting in it. The text is formatted on the
-// stack, or on the heap when it is longer than 1 KiB; only when that storage
-// cannot be had is it written in pieces. A failed write is ignored, there
+// messages nor split one. It goes to the descriptor, past stdio; standard
+// error is unbuffered, so no earlier text of stdio's is overtaken. The text
+// is formatted on the stack, or on the heap when it is longer than 1 KiB;
+// only when that storage cannot be had is it written in pieces. What the
+// system takes only in part (a pipe, past PIPE_BUF bytes, when a signal
+// comes) is finished by further writes. A failed write is ignored, there
 // being nowhere left to report it; errno is left as it was, so that the
 // caller may still use it.
 [[gnu::format(printf, 1, 2)]] inline void write_message(const char *format, ...) noexcept

@@ -42,6 +42,9 @@ started=$SECONDS
 mmdebstrap --quiet --variant=minbase --include=sudo bookworm "$root"
 echo "fresh-machine: root made in $((SECONDS - started)) s"
 
+# As an installed system has: its name in /etc/hosts (sudo looks it up), and
+# a user who may use sudo.
+printf '127.0.1.1\t%s\n' "$(hostname)" >> "$root/etc/hosts"
 chroot "$root" useradd --create-home --shell /bin/bash user
 echo 'user ALL=(ALL) NOPASSWD: ALL' > "$root/etc/sudoers.d/user"
 chmod 0440 "$root/etc/sudoers.d/user"

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -15,17 +17,20 @@
 namespace {
 constexpr char tool_name[] = "RuneAnatomy";
 
-constexpr const char *help_lines[] = {
-    "Determine and explain the validity of a potential UTF-8 byte sequence\n",
-    "%s: ((-o Offset) <file name>)\n",
-};
+// The help text, a format for the tool's name, and the synopsis that --help
+// writes before it.
+constexpr char help_text[] =
+    "Determine and explain the validity of a potential UTF-8 byte sequence\n"
+    "%s: ((-o Offset) <file name>)\n";
+constexpr char usage_line[] = "Usage: %s [-hv] [-o offset] [file]\n";
 
-constexpr const char *version_lines[] = {
-    "\n%s  %s\n",
-    "Compiled %s\n",
-    "%s\n",
-    "Released under the terms of the GNU General Public License, version 3.\n\n",
-};
+// The version block, a format for the tool's name, the version, the build
+// date and the copyright line.
+constexpr char version_text[] =
+    "\n%s  %s\n"
+    "Compiled %s\n"
+    "%s\n"
+    "Released under the terms of the GNU General Public License, version 3.\n\n";
 
 // Every run ends here, so that a lost write of standard output is reported.
 [[noreturn]] void finish(int status) noexcept
@@ -33,20 +38,27 @@ constexpr const char *version_lines[] = {
     finish_stdout(tool_name, status, status_trouble);
 }
 
-[[noreturn]] void help() noexcept
+// -h and -v: standard error, status 2. --help and --version: standard
+// output, status 0.
+[[noreturn]] void help(bool asked_long) noexcept
 {
-    std::fputs(help_lines[0], stderr);
-    std::fprintf(stderr, help_lines[1], tool_name);
-    finish(status_trouble);
+    if (!asked_long) {
+        write_message(help_text, tool_name);
+        finish(status_trouble);
+    }
+    std::printf(usage_line, tool_name);
+    std::printf(help_text, tool_name);
+    finish(status_ok);
 }
 
-[[noreturn]] void version() noexcept
+[[noreturn]] void version(bool asked_long) noexcept
 {
-    std::fprintf(stderr, version_lines[0], tool_name, runekit_version);
-    std::fprintf(stderr, version_lines[1], runekit_build_date);
-    std::fprintf(stderr, version_lines[2], runekit_copyright);
-    std::fputs(version_lines[3], stderr);
-    finish(status_trouble);
+    if (!asked_long) {
+        write_message(version_text, tool_name, runekit_version, runekit_build_date, runekit_copyright);
+        finish(status_trouble);
+    }
+    std::printf(version_text, tool_name, runekit_version, runekit_build_date, runekit_copyright);
+    finish(status_ok);
 }
 
 // Opens the named file and positions it at `offset` from its start, or
@@ -59,12 +71,11 @@ constexpr const char *version_lines[] = {
     if (fd >= 0)
         (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (fd < 0) {
-        std::perror(nullptr);
-        std::fprintf(stderr, "%s: unable to open file %s\n", tool_name, path);
+        write_message("%s\n%s: unable to open file %s\n", std::strerror(errno), tool_name, path);
         finish(status_trouble);
     }
     if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
-        std::perror(nullptr);
+        write_message("%s\n", std::strerror(errno));
         finish(status_invalid);
     }
     return fd;
@@ -77,11 +88,11 @@ constexpr const char *version_lines[] = {
 {
     const ssize_t first = read_once(fd, buffer.data(), 1);
     if (first < 0) {
-        std::perror(nullptr);
+        write_message("%s\n", std::strerror(errno));
         finish(status_trouble);
     }
     if (first == 0) {
-        std::fprintf(stderr, "%s: could not read first byte from input.\n", tool_name);
+        write_message("%s: could not read first byte from input.\n", tool_name);
         finish(status_trouble);
     }
     if (is_whole_verdict(buffer[0]))
@@ -89,24 +100,39 @@ constexpr const char *version_lines[] = {
     const auto extra = static_cast<std::size_t>(utf8_extra_bytes[buffer[0]]);
     return static_cast<int>(read_full(fd, buffer.data() + 1, extra)) + 1;
 }
+
+// The value of -o, or the end of the run: the first offset that cannot be
+// read ends it, whether or not a file follows.
+[[nodiscard]] long long offset_argument(const char *text) noexcept
+{
+    const std::optional<long long> offset = parse_offset(text);
+    if (!offset) {
+        write_message("%s: invalid offset %s\n", tool_name, text);
+        finish(status_invalid);
+    }
+    return *offset;
+}
 }  // namespace
 
 int main(int argc, char **argv)
 {
     long long offset = 0;
     opterr = 0;
+    option_scan scan;
     int option;
-    while ((option = getopt(argc, argv, GETOPT_STOP_AT_OPERAND "ho:v")) != -1) {
+    while ((option = next_option(scan, argc, argv, GETOPT_STOP_AT_OPERAND "ho:v")) != -1) {
         switch (option) {
         case 'o':
-            offset = parse_offset(optarg);
+            offset = offset_argument(optarg);
             break;
         case 'h':
-            help();
+        case option_long_help:
+            help(option == option_long_help);
         case 'v':
-            version();
+        case option_long_version:
+            version(option == option_long_version);
         default:
-            std::fprintf(stderr, "Unrecognized option %c\n", optopt);
+            write_message("Unrecognized option %c\n", optopt);
             finish(status_invalid);
         }
     }

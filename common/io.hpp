@@ -33,8 +33,9 @@
     return static_cast<ssize_t>(got);
 }
 
-// Writes all `size` bytes, asking again after a partial write or a signal:
-// 0, or the errno of the write that failed.
+// Writes all `size` bytes to fd: asked again when a signal interrupts the
+// write, and taken up where it stopped when the system takes only part of
+// it. Returns 0, or the errno of the write that failed.
 [[nodiscard]] inline int write_full(int fd, const void *buf, std::size_t size) noexcept
 {
     const auto *p = static_cast<const unsigned char *>(buf);

@@ -26,33 +26,45 @@ constexpr int status_truncated = 3;  // a sequence cut short
 // Output is gathered in blocks of this size (more for a longer line).
 constexpr std::size_t output_bytes = std::size_t{1} << 20;
 
-void print_help() noexcept
+// Help and version go to standard error for -h and -v, to standard output
+// for --help (after a synopsis) and --version.
+void print_help(std::FILE *out) noexcept
 {
-    std::fputs("Read UTF-8 input line-by-line and emit reversed character-by-character.\n", stderr);
-    std::fputs(runekit_help_options, stderr);
-    std::fputs("\n", stderr);
+    std::fputs("Read UTF-8 input line-by-line and emit reversed character-by-character.\n", out);
+    std::fputs(runekit_help_options, out);
+    std::fputs("\n", out);
 }
 
-void print_version() noexcept
+void print_version(std::FILE *out) noexcept
 {
-    std::fprintf(stderr, "\n%s  %s\n", tool_name, runekit_version);
-    std::fprintf(stderr, "Compiled %s\n", runekit_build_date);
-    std::fprintf(stderr, "%s\n", runekit_copyright);
-    std::fputs("This program is free software; you can redistribute it and/or modify\n", stderr);
-    std::fputs("it under the terms of version 3 of the GNU General Public License\n", stderr);
-    std::fputs("as published by the Free Software Foundation.\n", stderr);
-    std::fprintf(stderr, "Report bugs to: %s\n", runekit_bug_address);
+    std::fprintf(out, "\n%s  %s\n", tool_name, runekit_version);
+    std::fprintf(out, "Compiled %s\n", runekit_build_date);
+    std::fprintf(out, "%s\n", runekit_copyright);
+    std::fputs("This program is free software; you can redistribute it and/or modify\n", out);
+    std::fputs("it under the terms of version 3 of the GNU General Public License\n", out);
+    std::fputs("as published by the Free Software Foundation.\n", out);
+    std::fprintf(out, "Report bugs to: %s\n", runekit_bug_address);
 }
 
 // Only the first argument counts. Returns the exit status it calls for.
 [[nodiscard]] int handle_argument(const char *arg) noexcept
 {
+    const long_option asked = long_option_of(arg);
+    if (asked == long_option::help) {
+        std::printf("Usage: %s [-hv]\n", tool_name);
+        print_help(stdout);
+        finish_stdout(short_name, status_ok, status_failure);
+    }
+    if (asked == long_option::version) {
+        print_version(stdout);
+        finish_stdout(short_name, status_ok, status_failure);
+    }
     if (arg[0] != '-' || arg[1] == 'h') {
-        print_help();
+        print_help(stderr);
         return status_usage;
     }
     if (arg[1] == 'v') {
-        print_version();
+        print_version(stderr);
         return status_usage;
     }
     // For a lone "-" this writes the terminating NUL byte itself.

@@ -14,38 +14,58 @@ constexpr int status_ok = 0;       // answer written
 constexpr int status_usage = 1;    // help, version, wrong number of arguments
 constexpr int status_invalid = 2;  // unrecognised option, invalid code point, write error
 
-void print_help() noexcept
+// The help text, a format for the tool's name, the option lines and the bug
+// address; the synopsis that --help writes before it; the version block, a
+// format for the tool's name, the version, the build date and the copyright
+// line.
+constexpr char help_text[] =
+    "Given a Unicode codepoint outside the BMP, report its surrogate decomposition\n"
+    "The codepoint may be given in raw hex or preceded by either U+ or 0x\n"
+    "Usage: %s [options] codepoint\n"
+    "%s"
+    "\n"
+    "Report bugs to: %s\n\n";
+constexpr char usage_line[] = "Usage: %s [-hv] codepoint\n";
+constexpr char version_text[] =
+    "\n%s  %s\n"
+    "Compiled %s\n"
+    "%s\n"
+    "Released under the terms of the GNU General Public License, version 3.\n\n";
+
+// -h, -v and a wrong count: standard error, status 1.
+[[noreturn]] void usage_help() noexcept
 {
-    std::fputs("Given a Unicode codepoint outside the BMP, report its surrogate decomposition\n"
-               "The codepoint may be given in raw hex or preceded by either U+ or 0x\n",
-               stderr);
-    std::fprintf(stderr, "Usage: %s [options] codepoint\n", tool_name);
-    std::fputs(runekit_help_options, stderr);
-    std::fputs("\n", stderr);
-    std::fprintf(stderr, "Report bugs to: %s\n\n", runekit_bug_address);
+    write_message(help_text, tool_name, runekit_help_options, runekit_bug_address);
+    finish_stdout(tool_name, status_usage, status_invalid);
 }
 
-void print_version() noexcept
+[[noreturn]] void usage_version() noexcept
 {
-    std::fprintf(stderr, "\n%s  %s\n", tool_name, runekit_version);
-    std::fprintf(stderr, "Compiled %s\n", runekit_build_date);
-    std::fprintf(stderr, "%s\n", runekit_copyright);
-    std::fputs("Released under the terms of the GNU General Public License, version 3.\n\n", stderr);
+    write_message(version_text, tool_name, runekit_version, runekit_build_date, runekit_copyright);
+    finish_stdout(tool_name, status_usage, status_invalid);
+}
+
+// --help and --version: standard output, status 0.
+[[noreturn]] void answer_long_option(long_option asked) noexcept
+{
+    if (asked == long_option::help) {
+        std::printf(usage_line, tool_name);
+        std::printf(help_text, tool_name, runekit_help_options, runekit_bug_address);
+    } else {
+        std::printf(version_text, tool_name, runekit_version, runekit_build_date, runekit_copyright);
+    }
+    finish_stdout(tool_name, status_ok, status_invalid);
 }
 
 // Handles an argument that starts with '-': only its second character
 // counts, so "-version" is -v and a lone "-" is no option at all.
 [[noreturn]] void run_option(const char *arg) noexcept
 {
-    if (arg[1] == 'v') {
-        print_version();
-        finish_stdout(tool_name, status_usage, status_invalid);
-    }
-    if (arg[1] == 'h') {
-        print_help();
-        finish_stdout(tool_name, status_usage, status_invalid);
-    }
-    std::fputs("Unrecognized option.\n", stderr);
+    if (arg[1] == 'v')
+        usage_version();
+    if (arg[1] == 'h')
+        usage_help();
+    write_message("Unrecognized option.\n");
     finish_stdout(tool_name, status_invalid, status_invalid);
 }
 
@@ -65,11 +85,12 @@ void write_answer(std::uint32_t v) noexcept
 
 int main(int argc, char **argv)
 {
-    // The count comes first: "-v extra" is a usage error, not a version request.
-    if (argc != 2) {
-        print_help();
-        finish_stdout(tool_name, status_usage, status_invalid);
-    }
+    // --help and --version answer whatever follows them. Otherwise the count
+    // comes first: "-v extra" is a usage error, not a version request.
+    if (argc > 1 && long_option_of(argv[1]) != long_option::none)
+        answer_long_option(long_option_of(argv[1]));
+    if (argc != 2)
+        usage_help();
     const char *arg = argv[1];
     if (arg[0] == '-')
         run_option(arg);
@@ -79,7 +100,7 @@ int main(int argc, char **argv)
 
     const std::optional<std::uint32_t> codepoint = parse_codepoint(arg);
     if (!codepoint) {
-        std::fprintf(stderr, "%s is not a valid codepoint.\n", arg);
+        write_message("%s is not a valid codepoint.\n", arg);
         finish_stdout(tool_name, status_invalid, status_invalid);
     }
     write_answer(*codepoint);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <libintl.h>
 #include <unistd.h>
 
@@ -35,20 +36,37 @@ constexpr const char *help_lines[] = {
     N_("       -h Print this help message.\n"),
     N_("       -v Print version.\n"),
 };
+// Lines that --help adds after the -u line, for the modes that check many
+// inputs (-h keeps its six lines).
+constexpr int modes_after = 3;
+constexpr const char *mode_lines[] = {
+    N_("       -k Keep going: report each unreadable or invalid input, tabulate the rest.\n"),
+    N_("       -l List the names of the inputs that are not valid UTF-8.\n"),
+};
 
-void print_help() noexcept
+// --help writes this synopsis before the help text.
+constexpr char usage_line[] = N_("Usage: %s [-cghkluv] [file ...]\n");
+
+// Help and version go to standard error for -h, -v and an invalid option
+// (each time in a single write), to standard output for --help and
+// --version.
+void print_help(std::FILE *out, bool with_modes = false) noexcept
 {
-    for (const char *line : help_lines)
-        std::fputs(gettext(line), stderr);
+    for (int i = 0; i < static_cast<int>(std::size(help_lines)); ++i) {
+        std::fputs(gettext(help_lines[i]), out);
+        for (const char *line : mode_lines)
+            if (with_modes && i == modes_after)
+                std::fputs(gettext(line), out);
+    }
 }
 
-void print_version() noexcept
+void print_version(std::FILE *out) noexcept
 {
-    std::fprintf(stderr, "\n%s  %s\n", tool_name, runekit_version);
-    std::fprintf(stderr, gettext("Compiled %s.\n"), runekit_build_date);
-    std::fprintf(stderr, "%s\n", runekit_copyright);
-    std::fputs(gettext("Released under the terms of the GNU General Public License, version 3.\n"), stderr);
-    std::fprintf(stderr, gettext("Report bugs to: %s.\n"), runekit_bug_address);
+    std::fprintf(out, "\n%s  %s\n", tool_name, runekit_version);
+    std::fprintf(out, gettext("Compiled %s.\n"), runekit_build_date);
+    std::fprintf(out, "%s\n", runekit_copyright);
+    std::fputs(gettext("Released under the terms of the GNU General Public License, version 3.\n"), out);
+    std::fprintf(out, gettext("Report bugs to: %s.\n"), runekit_bug_address);
 }
 
 // What the options ask for besides the columns.
@@ -72,7 +90,7 @@ bool count_input(const char *name, run_mode mode, std::int64_t &characters) noex
     const bool named = std::strcmp(name, "-") != 0;
     const int fd = named ? ::open(name, O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
     if (fd < 0) {
-        std::fprintf(stderr, "%s: %s: %s\n", tool_name, name, std::strerror(errno));
+        write_message("%s: %s: %s\n", tool_name, name, std::strerror(errno));
         return false;
     }
     const bool staged = mode.keep_going || mode.list;
@@ -99,8 +117,9 @@ int main(int argc, char **argv)
     table_columns columns;
     run_mode mode;
     opterr = 0;
+    option_scan scan;
     int option;
-    while ((option = getopt(argc, argv, GETOPT_STOP_AT_OPERAND "cghkluv")) != -1) {
+    while ((option = next_option(scan, argc, argv, GETOPT_STOP_AT_OPERAND "cghkluv")) != -1) {
         switch (option) {
         case 'c':
             columns.counts = false;
@@ -118,15 +137,24 @@ int main(int argc, char **argv)
             columns.code = false;
             break;
         case 'h':
-            print_help();
+            write_gathered([](std::FILE *out) { print_help(out); });
             return status_failure;
         case 'v':
-            print_version();
+            write_gathered(print_version);
             return status_failure;
+        case option_long_help:
+            std::printf(gettext(usage_line), tool_name);
+            print_help(stdout, true);
+            finish_stdout(tool_name, status_ok, status_failure);
+        case option_long_version:
+            print_version(stdout);
+            finish_stdout(tool_name, status_ok, status_failure);
         default:
-            std::fprintf(stderr, gettext("%s: invalid option flag %c\n"), tool_name, optopt);
-            print_version();
-            print_help();
+            write_gathered([](std::FILE *out) {
+                std::fprintf(out, gettext("%s: invalid option flag %c\n"), tool_name, optopt);
+                print_version(out);
+                print_help(out);
+            });
             return status_bad_option;
         }
     }

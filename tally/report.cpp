@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "bits.hpp"
-#include "io.hpp"
+#include "tool.hpp"
 
 namespace {
 // The report line of r, without the file name.
@@ -37,20 +37,11 @@ bool report_decode_failure(const char *file, const count_result &r) noexcept
 {
     if (r.status != UTF8_TRUNCATED && r.status != UTF8_INVALID && r.status != UTF8_READ_ERROR)
         return false;
-    char *text = nullptr;
-    std::size_t size = 0;
-    std::FILE *out = open_memstream(&text, &size);
-    if (out == nullptr) {
-        out = stderr;  // no memory for the whole report: written as it comes
-    }
-    if (file != nullptr)
-        std::fprintf(out, "%s: ", file);
-    write_report_line(out, r);
-    if (out != stderr) {
-        std::fclose(out);
-        (void)write_full(STDERR_FILENO, text, size);
-        std::free(text);
-    }
+    write_gathered([&](std::FILE *out) {
+        if (file != nullptr)
+            std::fprintf(out, "%s: ", file);
+        write_report_line(out, r);
+    });
     return true;
 }
 

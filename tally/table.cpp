@@ -9,6 +9,8 @@
 #include <cstring>
 #include <iterator>
 #include <unistd.h>
+
+#include "io.hpp"
 #if defined(__i386__) && !defined(__SSE2_MATH__)
 #include <fpu_control.h>
 #endif
@@ -179,20 +181,6 @@ std::size_t format_line(char *line, std::uint32_t code, std::int64_t n, table_co
     return length;
 }
 
-// Writes `size` bytes to standard output; returns 0, or the reason it failed.
-int write_out(const char *data, std::size_t size) noexcept
-{
-    while (size > 0) {
-        const ssize_t written = ::write(STDOUT_FILENO, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return written < 0 ? errno : EIO;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return 0;
-}
 }  // namespace
 
 int write_table(const char_tally &tally, std::int64_t characters, table_columns columns) noexcept
@@ -219,14 +207,14 @@ int write_table(const char_tally &tally, std::int64_t characters, table_columns 
             if (n == 0)
                 continue;
             if (used + longest_line > sizeof lines) {
-                error = write_out(lines, used);
+                error = write_full(STDOUT_FILENO, lines, used);
                 used = 0;
             }
             used += format_line(lines + used, static_cast<std::uint32_t>(k), n, columns, cache, total, point);
         }
     }
     if (error == 0)
-        error = write_out(lines, used);
+        error = write_full(STDOUT_FILENO, lines, used);
     restore_rounding(saved_rounding);
     return error;
 }

@@ -97,22 +97,45 @@ TEST(SpreadHex, DigitsEveryFourPlaces)
     EXPECT_EQ(std::string_view(spread_hex(0).data()).size(), 29u);
 }
 
-TEST(ParseOffset, AtolSyntax)
+// Every form an offset may take, with its value, and texts that are refused.
+TEST(ParseOffset, AcceptedFormsAndRefusals)
 {
-    EXPECT_EQ(parse_offset("3"), 3);
-    EXPECT_EQ(parse_offset(" \t+3xyz"), 3);
-    EXPECT_EQ(parse_offset("-12"), -12);
-    EXPECT_EQ(parse_offset(""), 0);
-    EXPECT_EQ(parse_offset("xyz"), 0);
-    EXPECT_EQ(parse_offset("0x10"), 0);  // decimal only
+    struct Accepted {
+        const char *text;
+        long long value;
+    };
+    constexpr Accepted accepted[] = {
+        {"3", 3},
+        {"010", 10},  // leading zeros stay decimal
+        {" \t\n+3", 3},
+        {"-12", -12},
+        {"0x156", 0x156},
+        {"0X1f", 0x1F},
+        {"-0x10", -16},
+        {"0", 0},
+        {"9223372036854775807", LLONG_MAX},
+        {"-9223372036854775808", LLONG_MIN},
+        {"0x7FFFFFFFFFFFFFFF", LLONG_MAX},
+        {"-0x8000000000000000", LLONG_MIN},
+    };
+    for (const Accepted &a : accepted)
+        EXPECT_EQ(parse_offset(a.text), a.value) << a.text;
+
+    constexpr const char *refused[] = {
+        "", " ", "+", "-", "foo", "342abc", "3 ", "0x", "0xg", "x10", "1e3", "+-3", "- 3", "0x 1",
+        "3.0", "0b1", "9223372036854775808", "-9223372036854775809", "0x8000000000000000",
+        "99999999999999999999",
+    };
+    for (const char *text : refused)
+        EXPECT_EQ(parse_offset(text), std::nullopt) << '"' << text << '"';
 }
 
-TEST(ParseOffset, SaturatesAndKeepsErrno)
+TEST(ParseOffset, KeepsErrno)
 {
-    errno = 0;
-    EXPECT_EQ(parse_offset("99999999999999999999"), LLONG_MAX);
-    EXPECT_EQ(parse_offset("-99999999999999999999"), LLONG_MIN);
-    EXPECT_EQ(errno, 0);
+    errno = EBADF;
+    EXPECT_EQ(parse_offset("99999999999999999999"), std::nullopt);
+    EXPECT_EQ(parse_offset("7"), 7);
+    EXPECT_EQ(errno, EBADF);
 }
 
 // Every lead byte with every count and a few kinds of continuation byte gives

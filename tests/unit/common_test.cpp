@@ -4,10 +4,13 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 #include "bits.hpp"
 #include "io.hpp"
+#include "tool.hpp"
 #include "utf8.hpp"
 
 namespace {
@@ -119,4 +122,104 @@ TEST(ReadFull, FailureIsMinusOne)
     std::array<unsigned char, 2> into{};
     EXPECT_EQ(read_full(-1, into.data(), into.size()), -1);
     EXPECT_EQ(errno, EBADF);
+}
+
+namespace {
+// Runs `emit` with standard error on a socket that keeps the bounds of every
+// write(2) (SOCK_SEQPACKET), and returns the texts of the writes it made.
+template <typename Emit>
+std::vector<std::string> writes_to_stderr(Emit emit)
+{
+    int pair[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, pair), 0);
+    int buffer_size = 1 << 20;
+    (void)setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &buffer_size, sizeof buffer_size);
+    (void)setsockopt(pair[1], SOL_SOCKET, SO_RCVBUF, &buffer_size, sizeof buffer_size);
+    const int saved = dup(STDERR_FILENO);
+    dup2(pair[0], STDERR_FILENO);
+    emit();
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    close(pair[0]);
+    std::vector<std::string> writes;
+    std::vector<char> record(1 << 20);
+    ssize_t n;
+    while ((n = recv(pair[1], record.data(), record.size(), 0)) > 0)
+        writes.emplace_back(record.data(), static_cast<std::size_t>(n));
+    close(pair[1]);
+    return writes;
+}
+}  // namespace
+
+// Each message, short or far beyond the buffer on the stack, is one write.
+TEST(WriteMessage, EachMessageIsOneWrite)
+{
+    const std::string name(20000, 'n');  // past the stack buffer and PIPE_BUF
+    errno = EBADF;
+    const std::vector<std::string> writes = writes_to_stderr([&] {
+        write_message("%s: %d%c\n", "tool", 42, '!');
+        write_message("%s: %s\n", name.c_str(), "invalid");
+        write_message("plain\n");
+    });
+    EXPECT_EQ(errno, EBADF);
+    ASSERT_EQ(writes.size(), 3u);
+    EXPECT_EQ(writes[0], "tool: 42!\n");
+    EXPECT_EQ(writes[1], name + ": invalid\n");
+    EXPECT_EQ(writes[2], "plain\n");
+}
+
+TEST(WriteMessage, WriteErrorReportIsOneWrite)
+{
+    const std::vector<std::string> writes = writes_to_stderr([] { report_write_error("tool", ENOSPC); });
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0], std::string("tool: write error: ") + std::strerror(ENOSPC) + "\n");
+}
+
+// --help and --version are taken only where an option argument may begin.
+TEST(NextOption, LongOptionsWhereAnOptionMayBegin)
+{
+    struct Scan {
+        std::vector<const char *> args;
+        std::vector<std::string> options;  // "c", "o=VALUE", "?C" (unknown C), "--help"
+        int optind_after;
+    };
+    const Scan scans[] = {
+        {{"--help"}, {"--help"}, 2},
+        {{"--version", "--help"}, {"--version"}, 2},
+        {{"-c", "--help", "file"}, {"c", "--help"}, 3},
+        {{"-cu", "--version"}, {"c", "u", "--version"}, 3},
+        {{"-o", "--help", "file"}, {"o=--help"}, 3},
+        {{"-o--version"}, {"o=--version"}, 2},
+        {{"file", "--help"}, {}, 1},
+        {{"-", "--help"}, {}, 1},
+        {{"--", "--help"}, {}, 2},
+        {{"--Help"}, {"?-", "?H", "?e", "?l", "?p"}, 2},
+        {{"-x", "--version"}, {"?x", "--version"}, 3},
+    };
+    for (const Scan &scan : scans) {
+        std::vector<char *> argv{const_cast<char *>("tool")};
+        for (const char *arg : scan.args)
+            argv.push_back(const_cast<char *>(arg));
+        argv.push_back(nullptr);
+        const int argc = static_cast<int>(argv.size()) - 1;
+        optind = 1;
+        opterr = 0;
+        option_scan state;
+        std::vector<std::string> got;
+        int option;
+        while ((option = next_option(state, argc, argv.data(), GETOPT_STOP_AT_OPERAND "cho:uv")) != -1) {
+            if (option == option_long_help || option == option_long_version) {
+                got.emplace_back(option == option_long_help ? "--help" : "--version");
+                break;
+            }
+            if (option == 'o')
+                got.push_back(std::string("o=") + optarg);
+            else if (option == '?')
+                got.push_back(std::string("?") + static_cast<char>(optopt));
+            else
+                got.emplace_back(1, static_cast<char>(option));
+        }
+        EXPECT_EQ(got, scan.options) << scan.args[0];
+        EXPECT_EQ(optind, scan.optind_after) << scan.args[0];
+    }
 }

@@ -1,3 +1,6 @@
+// runeflip's reversal against its byte-at-a-time reference, its line reader,
+// and its work loop against reverse_line (flip_differential.hpp), all built
+// with a small read block and output buffer.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -10,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "flip_differential.hpp"
 #include "hex.hpp"
 #include "line_io.hpp"
 #include "reverse.hpp"
@@ -70,7 +74,7 @@ bytes flipped(const bytes &line)
 {
     SCOPED_TRACE("line of " + hex_of(line));
     const outcome fast = run(reverse_line, line);
-    const outcome reference = run(reverse_line_bytewise, line);
+    const outcome reference = run(flip_check::reverse_line_bytewise, line);
     EXPECT_EQ(fast.result.status, reverse_status::reversed);
     EXPECT_EQ(fast.text, reference.text);
     return fast.text;
@@ -81,7 +85,7 @@ reverse_result truncation(const bytes &line)
 {
     SCOPED_TRACE("line of " + hex_of(line));
     const reverse_result fast = run(reverse_line, line).result;
-    const reverse_result reference = run(reverse_line_bytewise, line).result;
+    const reverse_result reference = run(flip_check::reverse_line_bytewise, line).result;
     EXPECT_EQ(fast.status, reverse_status::truncated);
     EXPECT_EQ(reference.status, reverse_status::truncated);
     EXPECT_EQ(fast.position, reference.position);
@@ -165,7 +169,7 @@ TEST(FastPath, AgreesWithReference)
     auto compare = [](const bytes &line) {
         SCOPED_TRACE("line of " + hex_of(line));
         const outcome fast = run(reverse_line, line);
-        const outcome reference = run(reverse_line_bytewise, line);
+        const outcome reference = run(flip_check::reverse_line_bytewise, line);
         ASSERT_EQ(fast.result.status, reference.result.status);
         ASSERT_EQ(fast.text, reference.text);
         ASSERT_EQ(fast.result.position, reference.result.position);
@@ -237,7 +241,6 @@ std::vector<bytes> all_lines(int fd, read_status &last)
         lines.emplace_back(line.begin(), line.end());
     if (last == read_status::read_error)
         errno = r.error;
-    close_reader(r);
     return lines;
 }
 }  // namespace
@@ -306,26 +309,50 @@ TEST(LineReader, ReadErrorIsReported)
     close(fd);
 }
 
-TEST(Output, FlushWritesEverythingAndReportsFailure)
+// Text of many random lines, now and then one that needs care: an unclaimed
+// continuation byte, F8..FF, or (in some rounds, since it ends the run) a
+// lead cut short; sometimes the last line has no newline.
+TEST(Stream, ManyLinesAgreeWithReverseLine)
 {
-    output_buffer out{};
-    ASSERT_TRUE(open_output(out, 4));
-    ASSERT_TRUE(grow_output(out, 10));
-    EXPECT_GE(out.size, 10u);
-    std::memcpy(out.data, "0123456789", 10);
-    out.used = 10;
-    const int fd = file_of(of(""));
-    EXPECT_EQ(flush_output(out, fd), 0);
-    EXPECT_EQ(out.used, 0u);
-    char back[16] = {};
-    EXPECT_EQ(pread(fd, back, sizeof back, 0), 10);
-    EXPECT_STREQ(back, "0123456789");
-    close(fd);
+    std::mt19937 rng(12);
+    for (int round = 0; round < 12; ++round) {
+        std::string text;
+        while (text.size() < (round % 3 == 0 ? 300000u : 20000u)) {
+            std::string line = flip_check::random_line(rng, rng() % (rng() % 50 == 0 ? 5000 : 120));
+            const unsigned roll = static_cast<unsigned>(rng() % 100);
+            if (roll < 5 && !line.empty())
+                line[rng() % line.size()] = static_cast<char>(0x80 + rng() % 0x40);
+            else if (roll < 7)
+                line += '\xF8';
+            else if (roll == 7 && round % 4 == 1)
+                line += "\xE2\x82";
+            text += line + '\n';
+        }
+        if (round % 2 == 1)
+            text.pop_back();
+        const char *wrong = flip_check::check_stream(reinterpret_cast<const unsigned char *>(text.data()), text.size());
+        ASSERT_EQ(wrong, nullptr) << wrong << ", round " << round;
+    }
+    for (const char *text : {"", "\n\n\n", "x"})
+        ASSERT_EQ(flip_check::check_stream(reinterpret_cast<const unsigned char *>(text), std::strlen(text)), nullptr);
+}
 
+// A failed read or a failed write ends the loop with its errno.
+TEST(Stream, ReadAndWriteErrors)
+{
+    const int dir = open(".", O_RDONLY | O_DIRECTORY);
+    const int out = flip_check::file_of(nullptr, 0);
+    flip_outcome o = flip_stream(dir, out, false);
+    EXPECT_EQ(o.end, flip_end::read_error);
+    EXPECT_EQ(o.error, EISDIR);
+    close(dir);
+
+    const int in = file_of(of("abc\n"));
     const int full = open("/dev/full", O_WRONLY);
-    ASSERT_GE(full, 0);
-    out.used = 3;
-    EXPECT_EQ(flush_output(out, full), ENOSPC);
+    o = flip_stream(in, full, true);
+    EXPECT_EQ(o.end, flip_end::write_error);
+    EXPECT_EQ(o.error, ENOSPC);
     close(full);
-    std::free(out.data);
+    close(in);
+    close(out);
 }

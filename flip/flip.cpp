@@ -1,0 +1,69 @@
+// runeflip's work loop (see flip.hpp): whole lines through the vector
+// kernel where it applies, every other line through read_line and
+// reverse_line_fast.
+#include "flip.hpp"
+
+#include "line_io.hpp"
+#include "vector_reverse.hpp"
+
+namespace {
+// Output is gathered in blocks of this size (more for a longer line).
+#ifdef RUNEKIT_FLIP_OUTPUT_SIZE
+constexpr std::size_t output_bytes = RUNEKIT_FLIP_OUTPUT_SIZE;
+#else
+constexpr std::size_t output_bytes = std::size_t{1} << 20;
+#endif
+
+// `ending`, once what is gathered is written; the write_error if that fails.
+[[nodiscard]] flip_outcome ended(output_buffer &out, int fd, flip_outcome ending) noexcept
+{
+    const int error = flush_output(out, fd);
+    return error == 0 ? ending : flip_outcome{flip_end::write_error, error, 0, {}};
+}
+
+// Makes room in `out` for `needed` more bytes, writing out what is gathered
+// first when it does not fit behind it. Returns done, or how the loop ends.
+[[nodiscard]] flip_end reserve_output(output_buffer &out, int fd, std::size_t needed, int &error) noexcept
+{
+    if (out.bytes.size - out.used >= needed)
+        return flip_end::done;
+    error = flush_output(out, fd);
+    if (error != 0)
+        return flip_end::write_error;
+    return reserve_bytes(out.bytes, needed) ? flip_end::done : flip_end::no_memory;
+}
+}  // namespace
+
+flip_outcome flip_stream(int in, int fd, bool by_line) noexcept
+{
+    line_reader reader;
+    output_buffer out;
+    if (!open_reader(reader, in) || !reserve_bytes(out.bytes, output_bytes))
+        return {flip_end::no_memory, 0, 0, {}};
+    // The reader's and the output's padding cover the vector kernel's.
+    static_assert(line_padding >= flip_vector_padding);
+    std::uint64_t line_number = 0;
+    std::span<const unsigned char> line;
+    for (;;) {
+        // The whole lines the reader holds, through the vector kernel where
+        // it applies; the next line, whatever it is, comes from read_line.
+        flip_vector_lines(reader, out, line_number);
+        if (int error = by_line ? flush_output(out, fd) : 0; error != 0)
+            return {flip_end::write_error, error, 0, {}};
+        const read_status got = read_line(reader, line);
+        if (got == read_status::end)
+            return ended(out, fd, {flip_end::done, 0, 0, {}});
+        if (got != read_status::line)
+            return ended(out, fd, {got == read_status::no_memory ? flip_end::no_memory : flip_end::read_error,
+                                   reader.error, 0, {}});
+        ++line_number;
+        int error = 0;
+        if (const flip_end e = reserve_output(out, fd, line.size() + 1, error); e != flip_end::done)
+            return e == flip_end::no_memory ? ended(out, fd, {e, 0, 0, {}}) : flip_outcome{e, error, 0, {}};
+        const reverse_result r = reverse_line_fast(line, out.bytes.data() + out.used);
+        if (r.status == reverse_status::truncated)
+            return ended(out, fd, {flip_end::truncated, 0, line_number, r});
+        out.used += static_cast<std::size_t>(r.length);
+        out.bytes.data()[out.used++] = '\n';
+    }
+}

@@ -49,6 +49,9 @@ std::size_t ReverseLines(const unsigned char *, std::size_t, unsigned char *, st
 using D8 = hn::CappedTag<std::uint8_t, 64>;
 using V8 = hn::Vec<D8>;
 
+// How far ahead of the newline search the text is fetched into the cache.
+constexpr std::size_t prefetch_distance = 4096;
+
 // Indexes that reverse the bytes within each 16-byte block.
 alignas(16) constexpr std::uint8_t reverse_in_block[16] = {15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
 
@@ -137,12 +140,15 @@ HWY_INLINE V8 TurnCharacters(D8 d, const Neighbours &v)
     const auto minus_fwd = hn::Add(hn::Add(hn::VecFromMask(di, c0), hn::VecFromMask(di, fwd2)), hn::VecFromMask(di, fwd3));
     const auto minus_back = hn::Add(hn::Add(hn::VecFromMask(di, a1), hn::VecFromMask(di, back2)), hn::VecFromMask(di, back3));
     const auto shift = hn::Sub(minus_fwd, minus_back);  // back - fwd
-    const V8 choices[] = {v.before3, v.before2, v.before1, v.here, v.after1, v.after2, v.after3};
-    V8 chosen = v.here;
-    for (int s = -3; s <= 3; ++s)
-        if (s != 0)
-            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, hn::Set(di, static_cast<std::int8_t>(s)))),
-                                    choices[s + 3], chosen);
+    const auto pick = [&](int by, V8 from, V8 chosen) {
+        return hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, hn::Set(di, static_cast<std::int8_t>(by)))), from, chosen);
+    };
+    V8 chosen = pick(1, v.after1, v.here);
+    chosen = pick(2, v.after2, chosen);
+    chosen = pick(3, v.after3, chosen);
+    chosen = pick(-1, v.before1, chosen);
+    chosen = pick(-2, v.before2, chosen);
+    chosen = pick(-3, v.before3, chosen);
     return chosen;
 }
 
@@ -206,6 +212,10 @@ std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned c
         std::size_t end = at;
         auto high = hn::Zero(d);
         for (;;) {
+            // A mapped input comes from memory, not from the cache as
+            // a block just read does, and its pages are not contiguous, so
+            // the processor's own prefetching stops at every page end.
+            __builtin_prefetch(text + end + prefetch_distance);
             const auto v = hn::LoadU(d, text + end);
             const std::intptr_t found = hn::FindFirstTrue(d, hn::Eq(v, newline));
             if (found >= 0) {

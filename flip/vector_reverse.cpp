@@ -259,22 +259,11 @@ HWY_AFTER_NAMESPACE();
 namespace flip_vector {
 HWY_EXPORT(Reverse);
 HWY_EXPORT(ReverseLines);
-
-bool reverse(std::span<const unsigned char> line, unsigned char *out) noexcept
-{
-    return HWY_DYNAMIC_DISPATCH(Reverse)(line.data(), line.size(), out);
-}
-
-std::size_t reverse_lines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
-                          std::uint64_t *lines) noexcept
-{
-    return HWY_DYNAMIC_DISPATCH(ReverseLines)(text, size, out, room, lines);
-}
 }  // namespace flip_vector
 
 bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out) noexcept
 {
-    return flip_vector::reverse(line, out);
+    return HWY_DYNAMIC_DISPATCH(flip_vector::Reverse)(line.data(), line.size(), out);
 }
 
 void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number) noexcept
@@ -283,8 +272,8 @@ void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_n
         return;
     static_assert(line_padding >= flip_vector_padding);
     std::uint64_t lines = 0;
-    const std::size_t taken = flip_vector::reverse_lines(r.text + r.start, r.end - r.start, out.bytes.data() + out.used,
-                                                         out.bytes.size - out.used, &lines);
+    const std::size_t taken = HWY_DYNAMIC_DISPATCH(flip_vector::ReverseLines)(
+        r.text + r.start, r.end - r.start, out.bytes.data() + out.used, out.bytes.size - out.used, &lines);
     r.start += taken;
     out.used += taken;
     line_number += lines;

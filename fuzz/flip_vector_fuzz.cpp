@@ -1,6 +1,7 @@
 // runeflip's vector kernel on any line, and the work loop on the input taken
-// as text of many lines, on every Highway target this build compiled and the
-// processor runs, against reverse_line (the checks of flip_differential.hpp).
+// as text of many lines (from a file and from a pipe), on every Highway
+// target this build compiled and the processor runs, against reverse_line
+// (the checks of flip_differential.hpp).
 // The garbage around the line is chosen by the last input byte.
 #include <cstdint>
 #include <cstdio>
@@ -11,8 +12,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const char *wrong = flip_check::check_line(data, size, size != 0 ? data[size - 1] : 0);
-    if (wrong == nullptr)
-        wrong = flip_check::check_stream(data, size);
+    for (const bool piped : {false, true})
+        if (wrong == nullptr)
+            wrong = flip_check::check_stream(data, size, piped);
     if (wrong != nullptr) {
         std::fprintf(stderr, "vector reversal mismatch: %s\n", wrong);
         std::abort();

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/mman.h>
@@ -185,17 +186,40 @@ inline int file_of(const unsigned char *text, std::size_t size)
     return fd;
 }
 
-// flip_stream on `text` from a regular file: the reference's output and
-// outcome, the line number and report of a line cut short included.
-inline const char *check_stream(const unsigned char *text, std::size_t size)
+// flip_stream on `text` from a regular file (mapped, if longer than a
+// block) and from a pipe (read): the reference's output and outcome, the
+// line number and report of a line cut short included.
+inline const char *check_stream(const unsigned char *text, std::size_t size, bool piped)
 {
     std::vector<unsigned char> want_output;
     const flip_outcome want = reference_stream(text, size, want_output);
     return on_every_target([&]() -> const char * {
-        const int in = file_of(text, size), out = file_of(nullptr, 0);
+        int in = -1, ends[2];
+        std::thread writer;
+        if (!piped) {
+            in = file_of(text, size);
+        } else if (pipe(ends) == 0) {
+            in = ends[0];
+            writer = std::thread([&] {
+                for (std::size_t done = 0; done < size;) {
+                    const ssize_t put = write(ends[1], text + done, size - done);
+                    if (put <= 0)
+                        break;
+                    done += static_cast<std::size_t>(put);
+                }
+                close(ends[1]);
+            });
+        }
+        const int out = file_of(nullptr, 0);
         const flip_outcome got = flip_stream(in, out, false);
-        const std::vector<unsigned char> output = contents(out);
+        if (writer.joinable()) {
+            unsigned char rest[4096];  // what the loop left, so that the writer ends
+            while (read(in, rest, sizeof rest) > 0) {
+            }
+            writer.join();
+        }
         close(in);
+        const std::vector<unsigned char> output = contents(out);
         close(out);
         if (got.end != want.end || got.line != want.line)
             return "the work loop's ending or line number";

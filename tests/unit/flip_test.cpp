@@ -331,11 +331,14 @@ TEST(Stream, ManyLinesAgreeWithReverseLine)
         }
         if (round % 2 == 1)
             text.pop_back();
-        const char *wrong = flip_check::check_stream(reinterpret_cast<const unsigned char *>(text.data()), text.size());
+        const char *wrong =
+            flip_check::check_stream(reinterpret_cast<const unsigned char *>(text.data()), text.size(), round % 2 == 0);
         ASSERT_EQ(wrong, nullptr) << wrong << ", round " << round;
     }
     for (const char *text : {"", "\n\n\n", "x"})
-        ASSERT_EQ(flip_check::check_stream(reinterpret_cast<const unsigned char *>(text), std::strlen(text)), nullptr);
+        for (const bool piped : {false, true})
+            ASSERT_EQ(flip_check::check_stream(reinterpret_cast<const unsigned char *>(text), std::strlen(text), piped),
+                      nullptr);
 }
 
 // A failed read or a failed write ends the loop with its errno.

@@ -25,15 +25,14 @@ constexpr std::size_t output_bytes = std::size_t{1} << 20;
 }
 
 // Makes room in `out` for `needed` more bytes, writing out what is gathered
-// first when it does not fit behind it. Returns done, or how the loop ends.
-[[nodiscard]] flip_end reserve_output(output_buffer &out, int fd, std::size_t needed, int &error) noexcept
+// first when it does not fit behind it. Returns `done`, or how the loop ends.
+[[nodiscard]] flip_outcome reserve_output(output_buffer &out, int fd, std::size_t needed) noexcept
 {
     if (out.bytes.size - out.used >= needed)
-        return flip_end::done;
-    error = flush_output(out, fd);
-    if (error != 0)
-        return flip_end::write_error;
-    return reserve_bytes(out.bytes, needed) ? flip_end::done : flip_end::no_memory;
+        return {flip_end::done, 0, 0, {}};
+    if (const int error = flush_output(out, fd); error != 0)
+        return {flip_end::write_error, error, 0, {}};
+    return {reserve_bytes(out.bytes, needed) ? flip_end::done : flip_end::no_memory, 0, 0, {}};
 }
 
 // The loop's state, which a fault in the mapped input leaves consistent:
@@ -67,9 +66,8 @@ flip_outcome run(flip_loop &s) noexcept
         if (got != read_status::line)
             return ended(out, s.fd, {got == read_status::no_memory ? flip_end::no_memory : flip_end::read_error,
                                      reader.error, 0, {}});
-        int error = 0;
-        if (const flip_end e = reserve_output(out, s.fd, line.size() + 1, error); e != flip_end::done)
-            return e == flip_end::no_memory ? ended(out, s.fd, {e, 0, 0, {}}) : flip_outcome{e, error, 0, {}};
+        if (const flip_outcome room = reserve_output(out, s.fd, line.size() + 1); room.end != flip_end::done)
+            return room;
         const reverse_result r = reverse_line_fast(line, out.bytes.data() + out.used);
         if (r.status == reverse_status::truncated)
             return ended(out, s.fd, {flip_end::truncated, 0, s.line_number + 1, r});

@@ -1,8 +1,6 @@
 // runeflip: writes each line of UTF-8 text on standard input with its
 // characters in reverse order.
-#include <cerrno>
 #include <cinttypes>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -3,42 +3,83 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <span>
+
+#include <sys/mman.h>
 
 enum class read_status { line, end, read_error, no_memory };
 
 // Bytes before and after every line read_line hands out that may be read
-// (their values are unspecified), and bytes past `size` of every output
+// (their values are unspecified), and bytes past the size of every output
 // buffer that may be written: room for vector loads and stores that reach
 // beyond the data.
 inline constexpr std::size_t line_padding = 128;
 
-// State of the line reader. `block` holds what the last read(2) returned,
-// from `start` to `end` not yet handed out; `spill` collects a line that
-// crosses the end of a block. Set up by open_reader.
+// Heap storage of `size` bytes with line_padding zeroed bytes on either
+// side, released with its owner. Grown by reserve_bytes.
+struct padded_bytes {
+    unsigned char *memory = nullptr;  // the allocation, padding included
+    std::size_t size = 0;
+    padded_bytes() = default;
+    padded_bytes(const padded_bytes &) = delete;
+    padded_bytes &operator=(const padded_bytes &) = delete;
+    ~padded_bytes() { std::free(memory); }
+    [[nodiscard]] unsigned char *data() const noexcept { return memory != nullptr ? memory + line_padding : nullptr; }
+};
+
+// Makes `b` hold at least `needed` bytes, its contents kept and new bytes
+// zeroed, at least doubling it so that growing byte by byte costs linear
+// time. false if the storage is not available (`b` is then unchanged).
+[[nodiscard]] bool reserve_bytes(padded_bytes &b, std::size_t needed) noexcept;
+
+// Address space mapped with mmap, unmapped with its owner.
+struct mapped_bytes {
+    unsigned char *base = nullptr;
+    std::size_t size = 0;
+    mapped_bytes() = default;
+    mapped_bytes(const mapped_bytes &) = delete;
+    mapped_bytes &operator=(const mapped_bytes &) = delete;
+    ~mapped_bytes() { if (base != nullptr) munmap(base, size); }
+};
+
+// Unmaps `m` now.
+void unmap(mapped_bytes &m) noexcept;
+
+// The line reader. text[start..end) is what it holds and has not handed out.
+// text is the block that read(2) fills, and `spill` gathers a line that
+// crosses the end of a block; or, for a regular file longer than a block,
+// text is the file mapped from the descriptor's offset `origin` on, with
+// `mapped` bytes at the start, and `end` moves a block at a time. The
+// descriptor's offset is then kept at origin + end: where reading by blocks
+// would have left it.
 struct line_reader {
-    int fd;
-    unsigned char *block;
-    std::size_t block_size, start, end;
-    bool at_end;
-    unsigned char *spill;
-    std::size_t spill_size, spill_used;
-    int error;  // errno of a read_error
-    // The allocations, which begin line_padding bytes before block and spill.
-    unsigned char *block_memory, *spill_memory;
+    int fd = -1;
+    padded_bytes block;
+    const unsigned char *text = nullptr;
+    std::size_t start = 0, end = 0;
+    bool at_end = false;
+    padded_bytes spill;
+    std::size_t spill_used = 0;
+    int error = 0;  // errno of a read_error
+    mapped_bytes map;  // the file with a page of padding on either side
+    std::uint64_t origin = 0;
+    std::size_t mapped = 0, released = 0;  // map.base[0..released) is dropped from memory
 };
 
-// Output gathered for one write(2): `used` of `size` bytes filled.
+// Output gathered for one write(2): `used` bytes of `bytes` filled.
 struct output_buffer {
-    unsigned char *data;
-    std::size_t size, used;
+    padded_bytes bytes;
+    std::size_t used = 0;
 };
 
-// Sets up `r` to read `fd`; false if the block could not be allocated.
+// Sets up `r` to read `fd`, mapping it if it is a regular file longer than
+// a block; false if the block could not be allocated.
 [[nodiscard]] bool open_reader(line_reader &r, int fd) noexcept;
 
-// Releases the reader's storage (the block and the spill buffer).
-void close_reader(line_reader &r) noexcept;
+// Unmaps the input and goes on with read(2) from text[from] on.
+void read_from(line_reader &r, std::size_t from) noexcept;
 
 // Hands out the next line, without its newline, in `line`. Every byte value is
 // data; a last line without a newline is a line; `end` means no line is left.
@@ -46,13 +87,6 @@ void close_reader(line_reader &r) noexcept;
 // reason; the bytes of an unfinished line are then dropped.
 [[nodiscard]] read_status read_line(line_reader &r, std::span<const unsigned char> &line) noexcept;
 
-// Sets up `out` with room for `size` bytes; false if that is not available.
-[[nodiscard]] bool open_output(output_buffer &out, std::size_t size) noexcept;
-
 // Writes everything gathered in `out` to `fd` and empties it. Returns 0, or
 // the errno of the failed write.
 [[nodiscard]] int flush_output(output_buffer &out, int fd) noexcept;
-
-// Makes `out` large enough for `needed` bytes in all; call it on an empty
-// buffer. false if the storage is not available (the old buffer is kept).
-[[nodiscard]] bool grow_output(output_buffer &out, std::size_t needed) noexcept;

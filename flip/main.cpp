@@ -1,17 +1,13 @@
 // runeflip: writes each line of UTF-8 text on standard input with its
 // characters in reverse order.
-#include <cerrno>
 #include <cinttypes>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
-#include "line_io.hpp"
-#include "reverse.hpp"
+#include "flip.hpp"
 #include "tool.hpp"
-#include "vector_reverse.hpp"
 
 namespace {
 constexpr char tool_name[] = "runeflip";
@@ -23,11 +19,8 @@ constexpr int status_usage = 1;      // help, version, an operand
 constexpr int status_failure = 2;    // unknown option, storage, reading or writing
 constexpr int status_truncated = 3;  // a sequence cut short
 
-// Output is gathered in blocks of this size (more for a longer line).
-constexpr std::size_t output_bytes = std::size_t{1} << 20;
-
-// Help and version go to standard error for -h and -v, to standard output
-// for --help (after a synopsis) and --version.
+// Help and version go to standard error for -h and -v (each in a single
+// write), to standard output for --help (after a synopsis) and --version.
 void print_help(std::FILE *out) noexcept
 {
     std::fputs("Read UTF-8 input line-by-line and emit reversed character-by-character.\n", out);
@@ -60,63 +53,41 @@ void print_version(std::FILE *out) noexcept
         finish_stdout(short_name, status_ok, status_failure);
     }
     if (arg[0] != '-' || arg[1] == 'h') {
-        print_help(stderr);
+        write_gathered(print_help);
         return status_usage;
     }
     if (arg[1] == 'v') {
-        print_version(stderr);
+        write_gathered(print_version);
         return status_usage;
     }
     // For a lone "-" this writes the terminating NUL byte itself.
-    std::fprintf(stderr, "Option %c not recognized.\n", arg[1]);
+    write_message("Option %c not recognized.\n", arg[1]);
     return status_failure;
 }
 
-// Writes what is gathered to standard output; a failed write ends the process.
-void flush_or_fail(output_buffer &out) noexcept
+// Reports how the work ended and ends the process with its status.
+[[noreturn]] void report(const flip_outcome &o) noexcept
 {
-    const int error = flush_output(out, STDOUT_FILENO);
-    if (error != 0) {
-        report_write_error(short_name, error);
+    switch (o.end) {
+    case flip_end::done:
+        finish_stdout(short_name, status_ok, status_failure);
+    case flip_end::write_error:
+        report_write_error(short_name, o.error);
         std::_Exit(status_failure);
+    case flip_end::no_memory:
+        write_message("%s: failed to allocate storage.\n", short_name);
+        std::exit(status_failure);
+    case flip_end::read_error:
+        write_message("%s: read error: %s\n", short_name, std::strerror(o.error));
+        std::exit(status_failure);
+    case flip_end::truncated:
+        break;
     }
-}
-
-// The lines finished so far are written before any report, so that they
-// stay written as if each had been written at once.
-[[noreturn]] void fail_storage(output_buffer &out) noexcept
-{
-    flush_or_fail(out);
-    std::fprintf(stderr, "%s: failed to allocate storage.\n", short_name);
-    std::exit(status_failure);
-}
-
-[[noreturn]] void fail_read(output_buffer &out, int error) noexcept
-{
-    flush_or_fail(out);
-    std::fprintf(stderr, "%s: read error: %s\n", short_name, std::strerror(error));
-    std::exit(status_failure);
-}
-
-[[noreturn]] void fail_truncated(output_buffer &out, std::uint64_t line_number, const reverse_result &r) noexcept
-{
-    flush_or_fail(out);
-    std::fprintf(stderr, "Truncated UTF-8 sequence at byte %" PRId64 " of line %" PRIu64 "\n", r.position,
-                 line_number);
-    std::fprintf(stderr, "%" PRId64 " continuation bytes %s required but only %" PRId64 " %s present.\n",
-                 r.needed, r.needed > 1 ? "are" : "is", r.present, r.present > 1 ? "are" : "is");
+    const reverse_result &r = o.cut;
+    write_message("Truncated UTF-8 sequence at byte %" PRId64 " of line %" PRIu64 "\n"
+                  "%" PRId64 " continuation bytes %s required but only %" PRId64 " %s present.\n",
+                  r.position, o.line, r.needed, r.needed > 1 ? "are" : "is", r.present, r.present > 1 ? "are" : "is");
     std::exit(status_truncated);
-}
-
-// Makes room in `out` for `needed` more bytes, writing out what is gathered
-// first when it does not fit behind it.
-void reserve_output(output_buffer &out, std::size_t needed) noexcept
-{
-    if (out.size - out.used >= needed)
-        return;
-    flush_or_fail(out);
-    if (out.size < needed && !grow_output(out, needed))
-        fail_storage(out);
 }
 }  // namespace
 
@@ -125,38 +96,6 @@ int main(int argc, char **argv)
     if (argc > 1)
         return handle_argument(argv[1]);
 
-    line_reader reader;
-    output_buffer out{};
-    if (!open_reader(reader, STDIN_FILENO) || !open_output(out, output_bytes))
-        fail_storage(out);
-
     // On a terminal each line is shown as soon as it is finished.
-    const bool by_line = isatty(STDOUT_FILENO) != 0;
-    std::uint64_t line_number = 0;
-    std::span<const unsigned char> line;
-    for (;;) {
-        // The whole lines the reader holds, through the vector kernel where
-        // it applies; the next line, whatever it is, comes from read_line.
-        flip_vector_lines(reader, out, line_number);
-        if (by_line)
-            flush_or_fail(out);  // before the reader may wait for more input
-        const read_status got = read_line(reader, line);
-        if (got == read_status::end)
-            break;
-        if (got == read_status::no_memory)
-            fail_storage(out);
-        if (got == read_status::read_error)
-            fail_read(out, reader.error);
-        ++line_number;
-        reserve_output(out, line.size() + 1);
-        // The reader's and the output's padding cover the vector kernel's.
-        static_assert(line_padding >= flip_vector_padding);
-        const reverse_result r = reverse_line_fast(line, out.data + out.used);
-        if (r.status == reverse_status::truncated)
-            fail_truncated(out, line_number, r);
-        out.used += static_cast<std::size_t>(r.length);
-        out.data[out.used++] = '\n';
-    }
-    flush_or_fail(out);
-    finish_stdout(short_name, status_ok, status_failure);
+    report(flip_stream(STDIN_FILENO, STDOUT_FILENO, isatty(STDOUT_FILENO) != 0));
 }

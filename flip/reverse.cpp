@@ -1,3 +1,4 @@
+// runeflip's scalar reversal of one line (see reverse.hpp).
 #include "reverse.hpp"
 
 #include <cstring>
@@ -18,51 +19,19 @@ void put_unclaimed(const unsigned char *in, std::int64_t from, std::int64_t limi
     for (std::int64_t i = limit; i > from; --i)
         out[n++] = in[i - 1];
 }
-}  // namespace
 
-// The backward scan. p runs from the line length down to 1 over b = line[p-1];
-// `limit` is the index of the first byte of the character emitted last (the
-// one that follows position p in the line), so the bytes from p up to limit
-// are exactly the continuation bytes passed over since then. Once the
-// character before them is known, those its lead byte does not claim are
-// written as characters of their own.
-reverse_result reverse_line_bytewise(std::span<const unsigned char> line, unsigned char *out) noexcept
-{
-    const unsigned char *in = line.data();
-    const auto length = static_cast<std::int64_t>(line.size());
-    std::int64_t limit = length;
-    std::int64_t n = 0;
-    for (std::int64_t p = length; p >= 1; --p) {
-        const unsigned char b = in[p - 1];
-        if (b < 0x80) {
-            put_unclaimed(in, p, limit, out, n);
-            out[n++] = b;  // 0xxxxxxx: a character of its own
-            limit = p - 1;
-        } else if (is_continuation(b)) {
-            continue;      // 10xxxxxx: claimed by a lead further left, or by none
-        } else {
-            const std::int64_t t = utf8_extra_bytes[b];  // 11xxxxxx: 1 to 5
-            if (p + t > limit)
-                return truncated_at(p, t, limit);
-            put_unclaimed(in, p + t, limit, out, n);
-            for (std::int64_t i = 0; i <= t; ++i)
-                out[n++] = in[p - 1 + i];
-            limit = p - 1;
-        }
-    }
-    put_unclaimed(in, 0, limit, out, n);
-    return {reverse_status::reversed, n, 0, 0, 0};
-}
-
-namespace {
 // Eight bytes with their high bits clear are eight single-byte characters.
 constexpr std::uint64_t high_bits = 0x8080'8080'8080'8080u;
 }  // namespace
 
-// reverse_line_bytewise with a fast path for runs of single-byte characters:
-// eight of them are reversed at once by a byte swap (loading, swapping and
-// storing reverses their order in memory whatever the machine's byte order).
-// Everything else takes the same steps as the reference.
+// A backward scan. p runs from the line length down to 1 over b = line[p-1];
+// `limit` is the index of the first byte of the character emitted last (the
+// one that follows position p in the line), so the bytes from p up to limit
+// are exactly the continuation bytes passed over since then. Once the
+// character before them is known, those its lead byte does not claim are
+// written as characters of their own. Runs of eight single-byte characters
+// are reversed at once by a byte swap (loading, swapping and storing
+// reverses their order in memory whatever the machine's byte order).
 reverse_result reverse_line(std::span<const unsigned char> line, unsigned char *out) noexcept
 {
     const unsigned char *in = line.data();

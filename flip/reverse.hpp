@@ -26,8 +26,3 @@ struct reverse_result {
 // bytes after it than it announces stops the scan as `truncated`. Lead bytes
 // are not otherwise checked. Pure: touches nothing but `out`.
 [[nodiscard]] reverse_result reverse_line(std::span<const unsigned char> line, unsigned char *out) noexcept;
-
-// The same contract, one byte at a time with no fast path: the reference
-// the tests hold reverse_line to.
-[[nodiscard]] reverse_result reverse_line_bytewise(std::span<const unsigned char> line,
-                                                   unsigned char *out) noexcept;

@@ -15,10 +15,6 @@
 // Whole lines are taken from the reader's block as they are (the kernel
 // finds their newlines itself), so that a line costs no call of its own; the
 // first line that does not qualify is left to the reader and reverse_line.
-//
-// A line is taken in vectors from its end, so that the output is written
-// in order from its start. The vectors at either end of the line have the
-// lanes outside the line cleared, unless the bytes around it cannot matter.
 #include "vector_reverse.hpp"
 
 #include <cstdint>
@@ -53,6 +49,9 @@ std::size_t ReverseLines(const unsigned char *, std::size_t, unsigned char *, st
 using D8 = hn::CappedTag<std::uint8_t, 64>;
 using V8 = hn::Vec<D8>;
 
+// How far ahead of the newline search the text is fetched into the cache.
+constexpr std::size_t prefetch_distance = 4096;
+
 // Indexes that reverse the bytes within each 16-byte block.
 alignas(16) constexpr std::uint8_t reverse_in_block[16] = {15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
 
@@ -71,6 +70,92 @@ HWY_INLINE V8 LoadLine(D8 d, const unsigned char *line, std::size_t n, std::ptrd
     return hn::IfThenElseZero(inside, v);
 }
 
+// The byte reversal of each 16-byte block of v, the blocks in reverse order.
+HWY_INLINE V8 ReverseBytes(D8 d, V8 v)
+{
+    return hn::ReverseBlocks(d, hn::TableLookupBytes(v, hn::LoadDup128(d, reverse_in_block)));
+}
+
+// The bytes around a line change nothing when the byte after it is no
+// continuation byte (nothing after it can then be taken for part of its last
+// character) and the three before it announce nothing that reaches into it:
+// then the loads need no clearing (lanes before the line start are still
+// ignored). Lines from the reader, with a newline on either side, are so.
+HWY_INLINE bool QuietAround(const unsigned char *line, std::size_t n)
+{
+    return !is_continuation(line[n]) && line[-1] < 0xC0 && line[-2] < 0xE0 && line[-3] < 0xF0;
+}
+
+// True unless every byte in the line from three before the vector at
+// `first` to three after it is ASCII (then no byte of it moves). Where the
+// bytes around the line are quiet, those outside it are not looked at.
+HWY_INLINE bool AnyMultiByte(D8 d, V8 before3, V8 after3, std::ptrdiff_t first, std::size_t n, bool clear)
+{
+    const hn::RebindToSigned<D8> di;
+    V8 around = hn::Or(before3, after3);
+    if (clear) {
+        const auto lanes = static_cast<std::ptrdiff_t>(hn::Lanes(d));
+        const std::ptrdiff_t below = first < 3 ? 3 - first : 0;             // lanes of before3 before the line
+        const std::ptrdiff_t inside = static_cast<std::ptrdiff_t>(n) - first - 3;  // lanes of after3 in it
+        const auto outside_before = hn::FirstN(d, static_cast<std::size_t>(below < lanes ? below : lanes));
+        const auto inside_after = hn::FirstN(d, static_cast<std::size_t>(inside < 0 ? 0 : inside < lanes ? inside : lanes));
+        around = hn::Or(hn::IfThenZeroElse(outside_before, before3), hn::IfThenElseZero(inside_after, after3));
+    }
+    return !hn::AllFalse(di, hn::Lt(hn::BitCast(di, around), hn::Zero(di)));
+}
+
+// The line at `first` and its six neighbours, shifted by -3..3 bytes.
+struct Neighbours {
+    V8 before3, before2, before1, here, after1, after2, after3;
+};
+
+// High bit set in every lane where the line does not qualify: a byte is a
+// continuation byte exactly where a lead one, two or three bytes before
+// announces one, and no byte is F8 or above. Lanes before the line start
+// (first < 0) are cleared.
+HWY_INLINE V8 Misplaced(D8 d, const Neighbours &v, std::ptrdiff_t first)
+{
+    // High bit: a lead C0.. one before, E0.. two before or F0.. three before.
+    const V8 announced =
+        hn::Or(hn::Or(hn::SaturatedSub(v.before1, hn::Set(d, 0x40)), hn::SaturatedSub(v.before2, hn::Set(d, 0x60))),
+               hn::SaturatedSub(v.before3, hn::Set(d, 0x70)));
+    const V8 continuation = hn::AndNot(hn::Add(v.here, v.here), v.here);  // high bit: 10xxxxxx
+    const V8 wrong = hn::Or(hn::Xor(announced, continuation), hn::SaturatedSub(v.here, hn::Set(d, 0x78)));
+    return first < 0 ? hn::IfThenZeroElse(hn::FirstN(d, static_cast<std::size_t>(-first)), wrong) : wrong;
+}
+
+// Every character of the vector turned around in place: g[j] = line[j +
+// back(j) - fwd(j)] (see the top of the file), a choice among the
+// neighbours.
+HWY_INLINE V8 TurnCharacters(D8 d, const Neighbours &v)
+{
+    const hn::RebindToSigned<D8> di;
+    const auto below = hn::Set(di, -64);  // 0x80..0xBF are -128..-65
+    const auto c0 = hn::Lt(hn::BitCast(di, v.here), below), c1 = hn::Lt(hn::BitCast(di, v.before1), below);
+    const auto c2 = hn::Lt(hn::BitCast(di, v.before2), below), a1 = hn::Lt(hn::BitCast(di, v.after1), below);
+    const auto a2 = hn::Lt(hn::BitCast(di, v.after2), below), a3 = hn::Lt(hn::BitCast(di, v.after3), below);
+    const auto fwd2 = hn::And(c0, c1), fwd3 = hn::And(fwd2, c2);
+    const auto back2 = hn::And(a1, a2), back3 = hn::And(back2, a3);
+    // A true mask is -1: these sums are -fwd and -back.
+    const auto minus_fwd = hn::Add(hn::Add(hn::VecFromMask(di, c0), hn::VecFromMask(di, fwd2)), hn::VecFromMask(di, fwd3));
+    const auto minus_back = hn::Add(hn::Add(hn::VecFromMask(di, a1), hn::VecFromMask(di, back2)), hn::VecFromMask(di, back3));
+    const auto shift = hn::Sub(minus_fwd, minus_back);  // back - fwd
+    const auto pick = [&](int by, V8 from, V8 chosen) {
+        return hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, hn::Set(di, static_cast<std::int8_t>(by)))), from, chosen);
+    };
+    V8 chosen = pick(1, v.after1, v.here);
+    chosen = pick(2, v.after2, chosen);
+    chosen = pick(3, v.after3, chosen);
+    chosen = pick(-1, v.before1, chosen);
+    chosen = pick(-2, v.before2, chosen);
+    chosen = pick(-3, v.before3, chosen);
+    return chosen;
+}
+
+// flip_vector_reverse's work: the line taken in vectors from its end, so
+// that the output is written in order from its start. The vectors at either
+// end have the lanes outside the line cleared unless the bytes around it
+// are quiet.
 HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned char *out)
 {
     // The last character must end within the line.
@@ -79,80 +164,26 @@ HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned c
     const D8 d;
     const hn::RebindToSigned<D8> di;
     const std::size_t lanes = hn::Lanes(d);
-    const auto reverse_index = hn::LoadDup128(d, reverse_in_block);
-    const auto continuation_below = hn::Set(di, -64);  // 0x80..0xBF are -128..-65
-    const auto lead_1 = hn::Set(d, 0x40), lead_2 = hn::Set(d, 0x60), lead_3 = hn::Set(d, 0x70), f8 = hn::Set(d, 0x78);
-    const auto shift_p1 = hn::Set(di, 1), shift_p2 = hn::Set(di, 2), shift_p3 = hn::Set(di, 3);
-    const auto shift_m1 = hn::Set(di, -1), shift_m2 = hn::Set(di, -2), shift_m3 = hn::Set(di, -3);
-    // The bytes around the line, which the vectors at its ends reach, change
-    // nothing when the byte after it is no continuation byte (nothing after
-    // it can then be taken for part of its last character) and the three
-    // before it announce nothing that reaches into it: then the loads need
-    // no clearing (lanes before the line start are still ignored). Lines from
-    // the reader, with a newline on either side, are like that.
-    const bool quiet_around = !is_continuation(line[n]) && line[-1] < 0xC0 && line[-2] < 0xE0 && line[-3] < 0xF0;
-    auto bad = hn::Zero(d);  // high bit set in a lane where the line does not qualify
+    const bool quiet = QuietAround(line, n);
+    auto bad = hn::Zero(d);
     for (std::size_t done = 0; done < n; done += lanes) {
         const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(n) - static_cast<std::ptrdiff_t>(done + lanes);
-        const bool edge = !quiet_around && (done == 0 || first < 3);
-        const V8 here = LoadLine(d, line, n, first, edge);
-        const V8 before3 = LoadLine(d, line, n, first - 3, edge);
-        const V8 after3 = LoadLine(d, line, n, first + 3, edge);
-        V8 chosen = here;
-        // From three bytes before to three after, ASCII alone: nothing moves.
-        // (Where the bytes around the line cannot matter, those outside it
-        // are not looked at.)
-        V8 around = hn::Or(before3, after3);
-        if (quiet_around && (done == 0 || first < 3)) {
-            const auto lanes_signed = static_cast<std::ptrdiff_t>(lanes);
-            const std::ptrdiff_t below = first < 3 ? 3 - first : 0;  // lanes of before3 before the line
-            const std::ptrdiff_t inside = static_cast<std::ptrdiff_t>(n) - first - 3;  // lanes of after3 in it
-            const auto outside_before = hn::FirstN(d, static_cast<std::size_t>(below < lanes_signed ? below : lanes_signed));
-            const auto inside_after =
-                hn::FirstN(d, static_cast<std::size_t>(inside < 0 ? 0 : inside < lanes_signed ? inside : lanes_signed));
-            around = hn::Or(hn::IfThenZeroElse(outside_before, before3), hn::IfThenElseZero(inside_after, after3));
+        const bool at_edge = done == 0 || first < 3;
+        const bool edge = !quiet && at_edge;
+        Neighbours v;
+        v.here = LoadLine(d, line, n, first, edge);
+        v.before3 = LoadLine(d, line, n, first - 3, edge);
+        v.after3 = LoadLine(d, line, n, first + 3, edge);
+        V8 chosen = v.here;
+        if (AnyMultiByte(d, v.before3, v.after3, first, n, quiet && at_edge)) {
+            v.before1 = LoadLine(d, line, n, first - 1, edge);
+            v.before2 = LoadLine(d, line, n, first - 2, edge);
+            v.after1 = LoadLine(d, line, n, first + 1, edge);
+            v.after2 = LoadLine(d, line, n, first + 2, edge);
+            bad = hn::Or(bad, Misplaced(d, v, first));
+            chosen = TurnCharacters(d, v);
         }
-        if (!hn::AllFalse(di, hn::Lt(hn::BitCast(di, around), hn::Zero(di)))) {
-            const V8 before1 = LoadLine(d, line, n, first - 1, edge);
-            const V8 before2 = LoadLine(d, line, n, first - 2, edge);
-            const V8 after1 = LoadLine(d, line, n, first + 1, edge);
-            const V8 after2 = LoadLine(d, line, n, first + 2, edge);
-            // High bit: a lead C0.. one before, E0.. two before or F0.. three before.
-            const V8 announced = hn::Or(hn::Or(hn::SaturatedSub(before1, lead_1), hn::SaturatedSub(before2, lead_2)),
-                                        hn::SaturatedSub(before3, lead_3));
-            // High bit: this byte is 10xxxxxx.
-            const V8 continuation = hn::AndNot(hn::Add(here, here), here);
-            const V8 f8_or_above = hn::SaturatedSub(here, f8);
-            V8 wrong = hn::Or(hn::Xor(announced, continuation), f8_or_above);
-            if (first < 0)  // lanes before the line start
-                wrong = hn::IfThenZeroElse(hn::FirstN(d, static_cast<std::size_t>(-first)), wrong);
-            bad = hn::Or(bad, wrong);
-
-            const auto c0 = hn::Lt(hn::BitCast(di, here), continuation_below);
-            const auto c1 = hn::Lt(hn::BitCast(di, before1), continuation_below);
-            const auto c2 = hn::Lt(hn::BitCast(di, before2), continuation_below);
-            const auto a1 = hn::Lt(hn::BitCast(di, after1), continuation_below);
-            const auto a2 = hn::Lt(hn::BitCast(di, after2), continuation_below);
-            const auto a3 = hn::Lt(hn::BitCast(di, after3), continuation_below);
-            const auto fwd2 = hn::And(c0, c1);
-            const auto fwd3 = hn::And(fwd2, c2);
-            const auto back2 = hn::And(a1, a2);
-            const auto back3 = hn::And(back2, a3);
-            // A true mask is -1: these sums are -fwd and -back.
-            const auto minus_fwd =
-                hn::Add(hn::Add(hn::VecFromMask(di, c0), hn::VecFromMask(di, fwd2)), hn::VecFromMask(di, fwd3));
-            const auto minus_back =
-                hn::Add(hn::Add(hn::VecFromMask(di, a1), hn::VecFromMask(di, back2)), hn::VecFromMask(di, back3));
-            const auto shift = hn::Sub(minus_fwd, minus_back);  // back - fwd
-            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_p1)), after1, chosen);
-            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_p2)), after2, chosen);
-            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_p3)), after3, chosen);
-            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_m1)), before1, chosen);
-            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_m2)), before2, chosen);
-            chosen = hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, shift_m3)), before3, chosen);
-        }
-        const V8 reversed = hn::ReverseBlocks(d, hn::TableLookupBytes(chosen, reverse_index));
-        hn::StoreU(reversed, d, out + done);
+        hn::StoreU(ReverseBytes(d, chosen), d, out + done);
     }
     return hn::AllFalse(di, hn::Lt(hn::BitCast(di, bad), hn::Zero(di)));
 }
@@ -174,7 +205,6 @@ std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned c
     const hn::RebindToSigned<D8> di;
     const std::size_t lanes = hn::Lanes(d);
     const auto newline = hn::Set(d, '\n');
-    const auto reverse_index = hn::LoadDup128(d, reverse_in_block);
     std::size_t at = 0;
     std::uint64_t count = 0;
     while (at < size) {
@@ -182,6 +212,10 @@ std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned c
         std::size_t end = at;
         auto high = hn::Zero(d);
         for (;;) {
+            // A mapped input comes from memory, not from the cache as
+            // a block just read does, and its pages are not contiguous, so
+            // the processor's own prefetching stops at every page end.
+            __builtin_prefetch(text + end + prefetch_distance);
             const auto v = hn::LoadU(d, text + end);
             const std::intptr_t found = hn::FindFirstTrue(d, hn::Eq(v, newline));
             if (found >= 0) {
@@ -202,7 +236,7 @@ std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned c
             // (lanes before the line start land behind it in out).
             for (std::size_t done = 0; done < n; done += lanes) {
                 const auto v = hn::LoadU(d, text + end - done - lanes);
-                hn::StoreU(hn::ReverseBlocks(d, hn::TableLookupBytes(v, reverse_index)), d, out + at + done);
+                hn::StoreU(ReverseBytes(d, v), d, out + at + done);
             }
         } else if (!ReverseLine(text + at, n, out + at)) {
             break;  // left to the reader and reverse_line
@@ -225,22 +259,11 @@ HWY_AFTER_NAMESPACE();
 namespace flip_vector {
 HWY_EXPORT(Reverse);
 HWY_EXPORT(ReverseLines);
-
-bool reverse(std::span<const unsigned char> line, unsigned char *out) noexcept
-{
-    return HWY_DYNAMIC_DISPATCH(Reverse)(line.data(), line.size(), out);
-}
-
-std::size_t reverse_lines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
-                          std::uint64_t *lines) noexcept
-{
-    return HWY_DYNAMIC_DISPATCH(ReverseLines)(text, size, out, room, lines);
-}
 }  // namespace flip_vector
 
 bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out) noexcept
 {
-    return flip_vector::reverse(line, out);
+    return HWY_DYNAMIC_DISPATCH(flip_vector::Reverse)(line.data(), line.size(), out);
 }
 
 void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number) noexcept
@@ -249,8 +272,8 @@ void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_n
         return;
     static_assert(line_padding >= flip_vector_padding);
     std::uint64_t lines = 0;
-    const std::size_t taken = flip_vector::reverse_lines(r.block + r.start, r.end - r.start, out.data + out.used,
-                                                         out.size - out.used, &lines);
+    const std::size_t taken = HWY_DYNAMIC_DISPATCH(flip_vector::ReverseLines)(
+        r.text + r.start, r.end - r.start, out.bytes.data() + out.used, out.bytes.size - out.used, &lines);
     r.start += taken;
     out.used += taken;
     line_number += lines;

@@ -16,7 +16,7 @@
 #include <optional>
 #include <vector>
 
-#include "reverse.hpp"
+#include "flip_differential.hpp"
 
 namespace {
 using bytes = std::vector<unsigned char>;
@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const model want = forward_model(line);
     const model fast = run(reverse_line, line);
     expect_same(want, fast);
-    expect_same(want, run(reverse_line_bytewise, line));
+    expect_same(want, run(flip_check::reverse_line_bytewise, line));
     if (fast.result.status != reverse_status::reversed)
         return 0;
     if (run(reverse_line, fast.text).text != line)

@@ -1,3 +1,6 @@
+// runeflip's reversal against its byte-at-a-time reference, its line reader,
+// and its work loop against reverse_line (flip_differential.hpp), all built
+// with a small read block and output buffer.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -7,9 +10,11 @@
 #include <fcntl.h>
 #include <random>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "flip_differential.hpp"
 #include "hex.hpp"
 #include "line_io.hpp"
 #include "reverse.hpp"
@@ -70,7 +75,7 @@ bytes flipped(const bytes &line)
 {
     SCOPED_TRACE("line of " + hex_of(line));
     const outcome fast = run(reverse_line, line);
-    const outcome reference = run(reverse_line_bytewise, line);
+    const outcome reference = run(flip_check::reverse_line_bytewise, line);
     EXPECT_EQ(fast.result.status, reverse_status::reversed);
     EXPECT_EQ(fast.text, reference.text);
     return fast.text;
@@ -81,7 +86,7 @@ reverse_result truncation(const bytes &line)
 {
     SCOPED_TRACE("line of " + hex_of(line));
     const reverse_result fast = run(reverse_line, line).result;
-    const reverse_result reference = run(reverse_line_bytewise, line).result;
+    const reverse_result reference = run(flip_check::reverse_line_bytewise, line).result;
     EXPECT_EQ(fast.status, reverse_status::truncated);
     EXPECT_EQ(reference.status, reverse_status::truncated);
     EXPECT_EQ(fast.position, reference.position);
@@ -165,7 +170,7 @@ TEST(FastPath, AgreesWithReference)
     auto compare = [](const bytes &line) {
         SCOPED_TRACE("line of " + hex_of(line));
         const outcome fast = run(reverse_line, line);
-        const outcome reference = run(reverse_line_bytewise, line);
+        const outcome reference = run(flip_check::reverse_line_bytewise, line);
         ASSERT_EQ(fast.result.status, reference.result.status);
         ASSERT_EQ(fast.text, reference.text);
         ASSERT_EQ(fast.result.position, reference.result.position);
@@ -237,7 +242,6 @@ std::vector<bytes> all_lines(int fd, read_status &last)
         lines.emplace_back(line.begin(), line.end());
     if (last == read_status::read_error)
         errno = r.error;
-    close_reader(r);
     return lines;
 }
 }  // namespace
@@ -306,26 +310,128 @@ TEST(LineReader, ReadErrorIsReported)
     close(fd);
 }
 
-TEST(Output, FlushWritesEverythingAndReportsFailure)
+// Text of many random lines, now and then one that needs care: an unclaimed
+// continuation byte, F8..FF, or (in some rounds, since it ends the run) a
+// lead cut short; sometimes the last line has no newline.
+TEST(Stream, ManyLinesAgreeWithReverseLine)
 {
-    output_buffer out{};
-    ASSERT_TRUE(open_output(out, 4));
-    ASSERT_TRUE(grow_output(out, 10));
-    EXPECT_GE(out.size, 10u);
-    std::memcpy(out.data, "0123456789", 10);
-    out.used = 10;
-    const int fd = file_of(of(""));
-    EXPECT_EQ(flush_output(out, fd), 0);
-    EXPECT_EQ(out.used, 0u);
-    char back[16] = {};
-    EXPECT_EQ(pread(fd, back, sizeof back, 0), 10);
-    EXPECT_STREQ(back, "0123456789");
-    close(fd);
+    std::mt19937 rng(12);
+    for (int round = 0; round < 12; ++round) {
+        std::string text;
+        while (text.size() < (round % 3 == 0 ? 300000u : 20000u)) {
+            std::string line = flip_check::random_line(rng, rng() % (rng() % 50 == 0 ? 5000 : 120));
+            const unsigned roll = static_cast<unsigned>(rng() % 100);
+            if (roll < 5 && !line.empty())
+                line[rng() % line.size()] = static_cast<char>(0x80 + rng() % 0x40);
+            else if (roll < 7)
+                line += '\xF8';
+            else if (roll == 7 && round % 4 == 1)
+                line += "\xE2\x82";
+            text += line + '\n';
+        }
+        if (round % 2 == 1)
+            text.pop_back();
+        const char *wrong =
+            flip_check::check_stream(reinterpret_cast<const unsigned char *>(text.data()), text.size(), round % 2 == 0);
+        ASSERT_EQ(wrong, nullptr) << wrong << ", round " << round;
+    }
+    for (const char *text : {"", "\n\n\n", "x"})
+        for (const bool piped : {false, true})
+            ASSERT_EQ(flip_check::check_stream(reinterpret_cast<const unsigned char *>(text), std::strlen(text), piped),
+                      nullptr);
+}
 
+// A failed read or a failed write ends the loop with its errno.
+TEST(Stream, ReadAndWriteErrors)
+{
+    const int dir = open(".", O_RDONLY | O_DIRECTORY);
+    const int out = flip_check::file_of(nullptr, 0);
+    flip_outcome o = flip_stream(dir, out, false);
+    EXPECT_EQ(o.end, flip_end::read_error);
+    EXPECT_EQ(o.error, EISDIR);
+    close(dir);
+
+    const int in = file_of(of("abc\n"));
     const int full = open("/dev/full", O_WRONLY);
-    ASSERT_GE(full, 0);
-    out.used = 3;
-    EXPECT_EQ(flush_output(out, full), ENOSPC);
+    o = flip_stream(in, full, true);
+    EXPECT_EQ(o.end, flip_end::write_error);
+    EXPECT_EQ(o.error, ENOSPC);
     close(full);
-    std::free(out.data);
+    close(in);
+    close(out);
+}
+
+namespace {
+// flip_stream on `text` from a regular file whose offset is `from`, into a
+// pipe of one page, and the file cut to `cut` bytes once the first output
+// has come (the loop, with its small buffers, is then still near the start).
+std::string flip_cut_file(const std::string &text, off_t from, off_t cut, flip_outcome &o, off_t &left_at)
+{
+    const int in = flip_check::file_of(reinterpret_cast<const unsigned char *>(text.data()), text.size());
+    int pipe_ends[2];
+    EXPECT_EQ(pipe(pipe_ends), 0);
+    fcntl(pipe_ends[1], F_SETPIPE_SZ, 4096);
+    lseek(in, from, SEEK_SET);
+    std::thread work([&] {
+        o = flip_stream(in, pipe_ends[1], false);
+        close(pipe_ends[1]);
+    });
+    std::string output;
+    char buf[4096];
+    for (ssize_t got; (got = read(pipe_ends[0], buf, sizeof buf)) > 0;) {
+        if (output.empty() && ftruncate(in, cut) != 0)
+            ADD_FAILURE() << "cannot cut the file";
+        output.append(buf, static_cast<std::size_t>(got));
+    }
+    work.join();
+    left_at = lseek(in, 0, SEEK_CUR);
+    close(pipe_ends[0]);
+    close(in);
+    return output;
+}
+
+// What the loop must write for `text`, and how it must end.
+std::string reference_output(const std::string &text, flip_end &end)
+{
+    std::vector<unsigned char> output;
+    end = flip_check::reference_stream(reinterpret_cast<const unsigned char *>(text.data()), text.size(), output).end;
+    return std::string(output.begin(), output.end());
+}
+}  // namespace
+
+// A mapped file cut short while it is read (at a page boundary and inside a
+// page, whose rest then reads as zeros): no SIGBUS, and the outcome reading
+// alone would give, the file ending where it was cut, with the descriptor
+// left at that end.
+TEST(MappedInput, FileCutWhileRead)
+{
+    std::mt19937 rng(5);
+    std::string text;
+    while (text.size() < 200000)
+        text += flip_check::random_line(rng, rng() % 90) + '\n';
+    for (const off_t cut : {off_t{65536}, off_t{100037}, static_cast<off_t>(text.size())}) {
+        flip_outcome o{};
+        off_t left_at = 0;
+        const std::string output = flip_cut_file(text, 0, cut, o, left_at);
+        flip_end end;
+        EXPECT_TRUE(output == reference_output(text.substr(0, static_cast<std::size_t>(cut)), end)) << "cut at " << cut;
+        EXPECT_EQ(o.end, end);
+        EXPECT_EQ(left_at, cut);
+    }
+}
+
+// A mapped file read from an offset that is not on a page boundary.
+TEST(MappedInput, StartsAtTheDescriptorsOffset)
+{
+    std::mt19937 rng(6);
+    std::string text;
+    while (text.size() < 50000)
+        text += flip_check::random_line(rng, rng() % 90) + '\n';
+    flip_outcome o{};
+    off_t left_at = 0;
+    const std::string output = flip_cut_file(text, 5001, static_cast<off_t>(text.size()), o, left_at);
+    flip_end end;
+    EXPECT_TRUE(output == reference_output(text.substr(5001), end));
+    EXPECT_EQ(o.end, end);
+    EXPECT_EQ(left_at, static_cast<off_t>(text.size()));
 }

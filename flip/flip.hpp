@@ -1,0 +1,26 @@
+// runeflip's work loop: every line of one descriptor reversed onto another,
+// and how that ended, for main to report.
+#pragma once
+
+#include <cstdint>
+
+#include "reverse.hpp"
+
+enum class flip_end { done, no_memory, read_error, write_error, truncated };
+
+// How flip_stream ended. `error` is the errno of a read_error or a
+// write_error; for `truncated`, `line` is the 1-based number of the line
+// cut short and `cut` reverse_line's report on it.
+struct flip_outcome {
+    flip_end end;
+    int error;
+    std::uint64_t line;
+    reverse_result cut;
+};
+
+// Writes each line of `in` to `out` with its characters reversed, each
+// followed by a newline, until the input ends or something fails. The lines
+// finished before a failure are written before it returns (if that write
+// fails, the outcome is the write_error). With `by_line`, each line is
+// written before more input is waited for.
+[[nodiscard]] flip_outcome flip_stream(int in, int out, bool by_line) noexcept;

@@ -1,0 +1,232 @@
+// runeflip's differential checks, shared by the unit tests and the fuzz
+// targets: the vector kernel on one line and the work loop on a text of many
+// lines, on every vector target this build compiled and the processor runs,
+// against reverse_line. Each check returns nullptr when everything agrees,
+// and otherwise what differs.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "flip.hpp"
+#include "reverse.hpp"
+#include "utf8.hpp"
+#include "vector_reverse.hpp"
+#if RUNEKIT_VECTOR
+#include "vector_targets.hpp"
+#endif
+
+namespace flip_check {
+// reverse_line's contract one byte at a time, the reference it is held to:
+// p runs from the line length down to 1 over b = line[p-1]; the bytes from p
+// up to `limit` are the continuation bytes passed over since the character
+// emitted last, and those the next lead does not claim are characters of
+// their own.
+inline reverse_result reverse_line_bytewise(std::span<const unsigned char> line, unsigned char *out) noexcept
+{
+    const unsigned char *in = line.data();
+    std::int64_t limit = static_cast<std::int64_t>(line.size()), n = 0;
+    const auto unclaimed = [&](std::int64_t from) {
+        for (std::int64_t i = limit; i > from; --i)
+            out[n++] = in[i - 1];
+    };
+    for (std::int64_t p = limit; p >= 1; --p) {
+        const unsigned char b = in[p - 1];
+        if (is_continuation(b))
+            continue;
+        const std::int64_t t = b < 0x80 ? 0 : utf8_extra_bytes[b];
+        if (p + t > limit)
+            return {reverse_status::truncated, 0, p, t, limit - p};
+        unclaimed(p + t);
+        for (std::int64_t i = 0; i <= t; ++i)
+            out[n++] = in[p - 1 + i];
+        limit = p - 1;
+    }
+    unclaimed(0);
+    return {reverse_status::reversed, n, 0, 0, 0};
+}
+
+// Runs `check` with each vector target chosen in turn (once, as built,
+// without vector kernels); the first mismatch.
+template <class Check> const char *on_every_target(Check check)
+{
+#if RUNEKIT_VECTOR
+    for (const std::int64_t target : vector_targets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        if (const char *wrong = check()) {
+            hwy::SetSupportedTargetsForTest(0);
+            return wrong;
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+    return nullptr;
+#else
+    return check();
+#endif
+}
+
+// The kernel's domain, stated independently: every lead C0..F7 followed by
+// exactly its continuation bytes, no other continuation byte, no F8..FF.
+inline bool qualifies(const unsigned char *line, std::size_t n)
+{
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char b = line[i];
+        if (b >= 0x80 && (b < 0xC0 || b >= 0xF8))
+            return false;
+        const std::size_t e = b < 0x80 ? 0 : static_cast<std::size_t>(utf8_extra_bytes[b]);
+        for (std::size_t k = 1; k <= e; ++k)
+            if (i + k >= n || !is_continuation(line[i + k]))
+                return false;
+        i += e + 1;
+    }
+    return true;
+}
+
+// A character of `length` bytes with any lead of that length (overlong forms,
+// surrogates and values above U+10FFFF included: they qualify).
+inline std::string any_char(std::mt19937 &rng, int length)
+{
+    static const unsigned char first[] = {0x00, 0xC0, 0xE0, 0xF0}, span[] = {0x80, 0x20, 0x10, 0x08};
+    std::string s(1, static_cast<char>(first[length - 1] + rng() % span[length - 1]));
+    for (int i = 1; i < length; ++i)
+        s += static_cast<char>(0x80 + rng() % 0x40);
+    return s;
+}
+
+// A line of at least `size` bytes that qualifies, mostly of characters of one length.
+inline std::string random_line(std::mt19937 &rng, std::size_t size)
+{
+    const int main_length = 1 + static_cast<int>(rng() % 4);
+    std::string s;
+    while (s.size() < size)
+        s += any_char(rng, rng() % 4 == 0 ? 1 + static_cast<int>(rng() % 4) : main_length);
+    return s;
+}
+
+// The vector kernel on `line`, placed in a heap buffer with exactly
+// flip_vector_padding bytes around it (so that the sanitizer builds catch an
+// access beyond them) filled, as `seed` chooses, with bytes that look like
+// leads, continuation bytes and newlines; the output has exactly that much
+// room behind it. The kernel must take exactly the lines that qualify and
+// write what reverse_line writes; reverse_line_fast must always give
+// reverse_line's result.
+inline const char *check_line(const unsigned char *line, std::size_t n, unsigned seed)
+{
+    const std::size_t pad = flip_vector_padding;
+    std::vector<unsigned char> want(n + 1), in(n + 2 * pad), out(n + pad);
+    const reverse_result ref = reverse_line({line, n}, want.data());
+    const bool should = qualifies(line, n);
+    if (should && (ref.status != reverse_status::reversed || ref.length != static_cast<std::int64_t>(n)))
+        return "reverse_line does not keep every byte of a line that qualifies";
+    static const unsigned char tricky[] = {0x80, 0xBF, 0xC3, 0xE2, 0xF0, 0xF4, 0xF7, 0xFF, 0x0A, 0x41};
+    for (std::size_t i = 0; i < pad; ++i) {
+        in[i] = tricky[(seed + i * 7) % std::size(tricky)];
+        in[pad + n + i] = tricky[(seed + i * 3) % std::size(tricky)];
+    }
+    if (n != 0)
+        std::memcpy(in.data() + pad, line, n);
+    const std::span<const unsigned char> placed{in.data() + pad, n};
+    return on_every_target([&]() -> const char * {
+        if (flip_vector_reverse(placed, out.data()) != should)
+            return should ? "the kernel left out a line that qualifies" : "the kernel took a line that needs care";
+        if (should && std::memcmp(out.data(), want.data(), n) != 0)
+            return "the kernel's text";
+        const reverse_result fast = reverse_line_fast(placed, out.data());
+        if (fast.status != ref.status || fast.position != ref.position || fast.needed != ref.needed ||
+            fast.present != ref.present ||
+            (ref.status == reverse_status::reversed && std::memcmp(out.data(), want.data(), n) != 0))
+            return "reverse_line_fast";
+        return nullptr;
+    });
+}
+
+// What the work loop must write for `text`, and how it must end: the lines
+// reversed one by one with reverse_line, up to the first that is cut short.
+inline flip_outcome reference_stream(const unsigned char *text, std::size_t size, std::vector<unsigned char> &output)
+{
+    std::vector<unsigned char> buf(size + 1);
+    std::uint64_t lines = 0;
+    for (std::size_t at = 0; at < size;) {
+        const void *nl = std::memchr(text + at, '\n', size - at);
+        const std::size_t end = nl != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char *>(nl) - text) : size;
+        ++lines;
+        const reverse_result r = reverse_line({text + at, end - at}, buf.data());
+        if (r.status == reverse_status::truncated)
+            return {flip_end::truncated, 0, lines, r};
+        output.insert(output.end(), buf.data(), buf.data() + r.length);
+        output.push_back('\n');
+        at = end + 1;
+    }
+    return {flip_end::done, 0, 0, {}};
+}
+
+// The bytes a descriptor of a regular file holds.
+inline std::vector<unsigned char> contents(int fd)
+{
+    std::vector<unsigned char> all(static_cast<std::size_t>(lseek(fd, 0, SEEK_END)));
+    if (!all.empty() && pread(fd, all.data(), all.size(), 0) != static_cast<ssize_t>(all.size()))
+        all.clear();
+    return all;
+}
+
+// A regular file (in memory) holding `text`, read from its start.
+inline int file_of(const unsigned char *text, std::size_t size)
+{
+    const int fd = memfd_create("flip-check", MFD_CLOEXEC);
+    if (fd < 0 || (size != 0 && write(fd, text, size) != static_cast<ssize_t>(size)) || lseek(fd, 0, SEEK_SET) != 0)
+        std::abort();
+    return fd;
+}
+
+// flip_stream on `text` from a regular file (mapped, if longer than a
+// block) and from a pipe (read): the reference's output and outcome, the
+// line number and report of a line cut short included.
+inline const char *check_stream(const unsigned char *text, std::size_t size, bool piped)
+{
+    std::vector<unsigned char> want_output;
+    const flip_outcome want = reference_stream(text, size, want_output);
+    return on_every_target([&]() -> const char * {
+        int in = -1, ends[2];
+        std::thread writer;
+        if (!piped) {
+            in = file_of(text, size);
+        } else if (pipe(ends) == 0) {
+            in = ends[0];
+            writer = std::thread([&] {
+                for (std::size_t done = 0; done < size;) {
+                    const ssize_t put = write(ends[1], text + done, size - done);
+                    if (put <= 0)
+                        break;
+                    done += static_cast<std::size_t>(put);
+                }
+                close(ends[1]);
+            });
+        }
+        const int out = file_of(nullptr, 0);
+        const flip_outcome got = flip_stream(in, out, false);
+        if (writer.joinable()) {
+            unsigned char rest[4096];  // what the loop left, so that the writer ends
+            while (read(in, rest, sizeof rest) > 0) {
+            }
+            writer.join();
+        }
+        close(in);
+        const std::vector<unsigned char> output = contents(out);
+        close(out);
+        if (got.end != want.end || got.line != want.line)
+            return "the work loop's ending or line number";
+        if (want.end == flip_end::truncated && (got.cut.position != want.cut.position ||
+                                                got.cut.needed != want.cut.needed || got.cut.present != want.cut.present))
+            return "the work loop's truncation report";
+        return output == want_output ? nullptr : "the work loop's output";
+    });
+}
+}  // namespace flip_check

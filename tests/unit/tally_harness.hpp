@@ -85,6 +85,10 @@ inline int memory_file(const bytes &input)
     return fd;
 }
 
+// The child process that feeds the pipe being read, if any. (Only it is
+// waited for: a fuzzer may have children of its own, a symbolizer say.)
+inline pid_t writer = 0;
+
 // A pipe that delivers input `piece` bytes at a time from a child process,
 // or, where the pipe holds it all in one piece, already filled and closed.
 inline int input_pipe(const bytes &input, std::size_t piece)
@@ -96,7 +100,7 @@ inline int input_pipe(const bytes &input, std::size_t piece)
         (void)fcntl(fds[1], F_SETPIPE_SZ, 1 << 16);
         if (write(fds[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()))
             std::abort();
-    } else if (fork() == 0) {
+    } else if ((writer = fork()) == 0) {
         close(fds[0]);
         for (std::size_t at = 0; at < input.size(); at += piece)
             if (write(fds[1], input.data() + at, std::min(piece, input.size() - at)) < 0)
@@ -127,8 +131,9 @@ inline outcome run(int fd, char_tally &t, bool bytewise)
     while ((n = read(fd, buf, sizeof buf)) > 0)
         o.rest.append(buf, static_cast<std::size_t>(n));
     close(fd);
-    while (wait(nullptr) > 0) {
-    }
+    if (writer > 0)
+        waitpid(writer, nullptr, 0);
+    writer = 0;
     return o;
 }
 

@@ -170,10 +170,10 @@ HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned c
         const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(n) - static_cast<std::ptrdiff_t>(done + lanes);
         const bool at_edge = done == 0 || first < 3;
         const bool edge = !quiet && at_edge;
-        Neighbours v;
-        v.here = LoadLine(d, line, n, first, edge);
-        v.before3 = LoadLine(d, line, n, first - 3, edge);
-        v.after3 = LoadLine(d, line, n, first + 3, edge);
+        // Every member given, so that no constructor of the structure is
+        // made outside the target's code (a build for one target alone).
+        Neighbours v{LoadLine(d, line, n, first - 3, edge), hn::Zero(d), hn::Zero(d), LoadLine(d, line, n, first, edge),
+                     hn::Zero(d), hn::Zero(d), LoadLine(d, line, n, first + 3, edge)};
         V8 chosen = v.here;
         if (AnyMultiByte(d, v.before3, v.after3, first, n, quiet && at_edge)) {
             v.before1 = LoadLine(d, line, n, first - 1, edge);
@@ -261,9 +261,12 @@ HWY_EXPORT(Reverse);
 HWY_EXPORT(ReverseLines);
 }  // namespace flip_vector
 
+// (The dispatch names are looked up in flip_vector: where one target is
+// built alone, they name its namespace there.)
 bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out) noexcept
 {
-    return HWY_DYNAMIC_DISPATCH(flip_vector::Reverse)(line.data(), line.size(), out);
+    using namespace flip_vector;
+    return HWY_DYNAMIC_DISPATCH(Reverse)(line.data(), line.size(), out);
 }
 
 void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number) noexcept
@@ -272,7 +275,8 @@ void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_n
         return;
     static_assert(line_padding >= flip_vector_padding);
     std::uint64_t lines = 0;
-    const std::size_t taken = HWY_DYNAMIC_DISPATCH(flip_vector::ReverseLines)(
+    using namespace flip_vector;
+    const std::size_t taken = HWY_DYNAMIC_DISPATCH(ReverseLines)(
         r.text + r.start, r.end - r.start, out.bytes.data() + out.used, out.bytes.size - out.used, &lines);
     r.start += taken;
     out.used += taken;

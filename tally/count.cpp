@@ -22,6 +22,7 @@ std::size_t next_flag(const std::uint8_t *flags, std::size_t size, std::size_t f
 namespace count_stage {
 alignas(64) std::uint32_t pair_counts[1 << 15];
 std::uint64_t pairs_staged = 0;
+std::uint64_t pair_zeros = 0;
 alignas(64) std::uint8_t point_counts[points];
 std::uint8_t point_pages[pages];
 
@@ -36,7 +37,9 @@ void merge_pairs(char_tally &tally) noexcept
             count_char(tally, second, n);
             n = 0;
         }
+    tally.char_counts[0] -= static_cast<std::int64_t>(pair_zeros);
     pairs_staged = 0;
+    pair_zeros = 0;
 }
 
 void spill(char_tally &tally, std::uint32_t c) noexcept

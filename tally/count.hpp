@@ -46,6 +46,7 @@ inline constexpr std::size_t points = 0x110000;
 inline constexpr std::size_t pages = (points >> count_page_shift) + 1;
 extern std::uint32_t pair_counts[1 << 15];
 extern std::uint64_t pairs_staged;  // pairs added since pair_counts was merged
+extern std::uint64_t pair_zeros;    // zeros staged in pairs for other bytes
 extern std::uint8_t point_counts[points];
 extern std::uint8_t point_pages[pages];
 
@@ -74,6 +75,16 @@ inline void stage_ascii8(std::uint64_t word) noexcept
 {
     for (int shift = 0; shift < 64; shift += 16)
         ++count_stage::pair_counts[(word >> shift) & 0x7FFF];
+}
+
+// Counts the ASCII bytes of a word as four pairs, its other bytes as zeros
+// (to be added to count_stage::pair_zeros, which the merge takes back), with
+// no branch on its bytes; returns the number of zeros.
+inline std::uint64_t stage_ascii8_masked(std::uint64_t word) noexcept
+{
+    const std::uint64_t high = word & 0x8080808080808080u;
+    stage_ascii8(word & ~((high >> 7) * 0xFF));
+    return static_cast<std::uint64_t>(__builtin_popcountll(high));
 }
 
 namespace count_stage {

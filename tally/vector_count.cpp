@@ -215,6 +215,21 @@ HWY_INLINE bool AllAscii(const unsigned char *p, std::size_t len)
     return hn::AllFalse(di, hn::Lt(hn::BitCast(di, any), hn::Zero(di)));
 }
 
+// How many of the first 1 KiB of p[0..len) (at most) are not ASCII: a
+// sample, enough to choose how to count the sub-block.
+HWY_INLINE std::size_t NonAsciiSample(const unsigned char *p, std::size_t len)
+{
+    const D8 d;
+    const hn::RebindToSigned<D8> di;
+    const std::size_t sample = len < 1024 ? len : 1024;
+    std::size_t found = 0;
+    for (std::size_t i = 0; i < sample; i += hn::Lanes(d)) {
+        const auto bytes = hn::BitCast(di, hn::LoadU(d, p + i));
+        found += hn::CountTrue(di, hn::And(hn::Lt(bytes, hn::Zero(di)), hn::FirstN(di, sample - i)));
+    }
+    return found;
+}
+
 // Whether p[0..len) is whole legal sequences, given three bytes before p that
 // are zeros or the end of whole legal sequences, and at least a vector and
 // 16 bytes readable after p + len. A sub-block of ASCII is, at once; else
@@ -257,7 +272,9 @@ bool Validate(const unsigned char *p, std::size_t len)
 
 // Decodes the bytes of p[0..len) (len at most 16, at least 32 readable bytes
 // after p) and stores the code points of those that begin a character at
-// `points`; returns how many it stored.
+// `points`; returns how many it stored. Only characters of more than one
+// byte with kMultibyteOnly.
+template <bool kMultibyteOnly>
 HWY_INLINE std::size_t DecodeUnit(const unsigned char *p, std::size_t len, std::uint32_t *points)
 {
     const D32 d32;
@@ -278,8 +295,10 @@ HWY_INLINE std::size_t DecodeUnit(const unsigned char *p, std::size_t len, std::
         const auto all = hn::Or(hn::Or(hn::ShiftLeft<18>(lead), hn::ShiftLeft<12>(c1)), hn::Or(hn::ShiftLeft<6>(c2), c3));
         // Characters start at bytes that are not continuation bytes (the
         // kept lead bits are below 0x80), within the unit.
-        const auto start = hn::And(hn::Lt(hn::BitCast(di32, lead), hn::Set(di32, 0x80)),
-                                   hn::RebindMask(di32, hn::FirstN(d32, len - at)));
+        auto start = hn::And(hn::Lt(hn::BitCast(di32, lead), hn::Set(di32, 0x80)),
+                             hn::RebindMask(di32, hn::FirstN(d32, len - at)));
+        if constexpr (kMultibyteOnly)
+            start = hn::And(start, hn::Gt(hn::BitCast(di32, hn::PromoteTo(d32, b0)), hn::Set(di32, 0xBF)));
         const auto starts = hn::RebindMask(d32, start);
         hn::StoreU(CompressPoints(d32, hn::Shr(all, shift), starts), d32, points + found);
         found += hn::CountTrue(d32, starts);
@@ -288,9 +307,9 @@ HWY_INLINE std::size_t DecodeUnit(const unsigned char *p, std::size_t len, std::
 }
 
 // Stages the characters of p[0..len), which Validate accepted (at least 32
-// readable bytes follow it), units of ASCII by pairs if `pairs`; returns how
-// many there are.
-std::int64_t Count(const unsigned char *p, std::size_t len, bool pairs, char_tally &tally)
+// readable bytes follow it), by 16-byte units: a unit of ASCII by pairs if
+// `pairs`, any other decoded; returns how many there are.
+std::int64_t CountByUnit(const unsigned char *p, std::size_t len, bool pairs, char_tally &tally)
 {
     std::size_t found = 0;
     std::int64_t ascii = 0;
@@ -303,11 +322,40 @@ std::int64_t Count(const unsigned char *p, std::size_t len, bool pairs, char_tal
             stage_ascii8(w1);
             ascii += 16;
         } else {
-            found += DecodeUnit(p + unit, len - unit < 16 ? len - unit : 16, points + found);
+            found += DecodeUnit<false>(p + unit, len - unit < 16 ? len - unit : 16, points + found);
         }
     }
     stage_points(tally, points, found);
     return ascii + static_cast<std::int64_t>(found);
+}
+
+// The same for text of nearly all ASCII, by pairs: every whole unit goes to
+// the pair counters, its other bytes as zeros, with no branch on its bytes
+// (in prose about one unit in ten holds a non-ASCII byte, at random, and the
+// branch of CountByUnit mispredicted); the units with other bytes are listed
+// and their characters of more than one byte decoded after.
+std::int64_t CountAsciiFirst(const unsigned char *p, std::size_t len, char_tally &tally)
+{
+    std::uint32_t mixed[max_subblock / 16];
+    const std::size_t whole = len / 16 * 16;
+    std::size_t listed = 0;
+    std::uint64_t zeros = 0;
+    for (std::size_t unit = 0; unit < whole; unit += 16) {
+        std::uint64_t w0, w1;
+        std::memcpy(&w0, p + unit, 8);
+        std::memcpy(&w1, p + unit + 8, 8);
+        zeros += stage_ascii8_masked(w0) + stage_ascii8_masked(w1);
+        mixed[listed] = static_cast<std::uint32_t>(unit);
+        listed += ((w0 | w1) & 0x8080808080808080u) != 0;
+    }
+    count_stage::pair_zeros += zeros;
+    std::size_t found = 0;
+    for (std::size_t k = 0; k < listed; ++k)
+        found += DecodeUnit<true>(p + mixed[k], 16, points + found);
+    if (whole < len)
+        found += DecodeUnit<false>(p + whole, len - whole, points + found);
+    stage_points(tally, points, found);
+    return static_cast<std::int64_t>(whole - zeros + found);
 }
 
 tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_t subblock, bool pairs,
@@ -335,7 +383,9 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
         }
         if (!Validate(p, len))
             break;
-        r.characters += Count(p, len, pairs, tally);
+        // Up to one byte in eight not ASCII, counting by pairs is worth the zeros.
+        const bool ascii_first = pairs && NonAsciiSample(p, len) * 8 <= (len < 1024 ? len : 1024);
+        r.characters += ascii_first ? CountAsciiFirst(p, len, tally) : CountByUnit(p, len, pairs, tally);
         r.consumed = end;
     }
     return r;

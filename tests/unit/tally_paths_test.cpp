@@ -147,6 +147,23 @@ TEST(CountingStage, PairCountersMergeBeforeTheyWrap)
     EXPECT_EQ(count_stage::pairs_staged, 0u);
 }
 
+// Bytes that are not ASCII go to the pair counters as zeros, which the merge
+// takes back, also when a merge comes before the counters could wrap.
+TEST(CountingStage, ZerosStagedForOtherBytesAreTakenBack)
+{
+    count_clear(got_tally);
+    ASSERT_TRUE(stage_pairs_room(got_tally, 16));
+    count_stage::pair_zeros += stage_ascii8_masked(0x00A9C30061A9C362u);  // "b\xC3\xA9a\0\xC3\xA9\0"
+    count_stage::pairs_staged = 0xFFFFFFFFu;
+    ASSERT_TRUE(stage_pairs_room(got_tally, 16));  // merges
+    count_stage::pair_zeros += stage_ascii8_masked(0x8080808080808080u);
+    count_flush(got_tally);
+    EXPECT_EQ(got_tally.char_counts[0x61], 1);
+    EXPECT_EQ(got_tally.char_counts[0x62], 1);
+    EXPECT_EQ(got_tally.char_counts[0], 2);
+    EXPECT_EQ(count_stage::pair_zeros, 0u);
+}
+
 // Adding one table to another (runetally -k) keeps every count and touched
 // page and leaves the source clear.
 TEST(CountingStage, AddAndClearByTouchedPages)

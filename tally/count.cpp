@@ -71,10 +71,46 @@ void merge_page(char_tally &tally, std::size_t page) noexcept
 }  // namespace
 }  // namespace count_stage
 
+namespace count_stage {
+namespace {
+std::uint32_t flag_each_lists = 0;  // lists still to stage with stage_point
+
+// For stage_points: the count of c, just incremented to n, is 0 (it wrapped)
+// or 1 (its page is flagged now); returns 1 for the latter.
+[[gnu::noinline]] std::size_t stage_edge(char_tally &tally, std::uint32_t c, std::uint8_t n) noexcept
+{
+    if (n == 0) {
+        spill(tally, c);
+        return 0;
+    }
+    point_pages[c >> count_page_shift] = 1;
+    return 1;
+}
+}  // namespace
+}  // namespace count_stage
+
 void stage_points(char_tally &tally, const std::uint32_t *points, std::size_t n) noexcept
 {
-    for (std::size_t i = 0; i < n; ++i)
-        stage_point(tally, points[i]);
+    using namespace count_stage;
+    if (flag_each_lists > 0) {
+        --flag_each_lists;
+        for (std::size_t i = 0; i < n; ++i)
+            stage_point(tally, points[i]);
+        return;
+    }
+    // As stage_point, but a page is flagged only when one of its counters
+    // becomes 1: one store less per character (cjk 0.93 of the time), but
+    // where most characters are new (wide, a million distinct ones) that
+    // branch is taken at random (1.08): after a list where it was taken for
+    // more than one character in 32, the next 15 lists go to stage_point.
+    std::size_t firsts = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t count = ++point_counts[points[i]];
+        if (count <= 1) [[unlikely]]
+            firsts += stage_edge(tally, points[i], count);
+    }
+    if (firsts > n / 32)
+        flag_each_lists = 15;
 }
 
 void count_flush(char_tally &tally) noexcept

@@ -100,8 +100,9 @@ inline void stage_point(char_tally &tally, std::uint32_t c) noexcept
         count_stage::spill(tally, c);
 }
 
-// The same for a list of code points. (Fetching the counters ahead of the
-// increments measured slower: the 8-bit counters mostly stay in the caches.)
+// The same for a list of code points, with a page flagged while any of its
+// counters is not zero. (Fetching the counters ahead of the increments
+// measured slower: the 8-bit counters mostly stay in the caches.)
 void stage_points(char_tally &tally, const std::uint32_t *points, std::size_t n) noexcept;
 
 // Moves everything staged into the table and clears the stage.

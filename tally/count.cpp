@@ -20,7 +20,7 @@ std::size_t next_flag(const std::uint8_t *flags, std::size_t size, std::size_t f
 }  // namespace
 
 namespace count_stage {
-alignas(64) std::uint32_t pair_counts[1 << 15];
+alignas(64) std::uint32_t pair_counts[pair_lanes][1 << 15];
 std::uint64_t pairs_staged = 0;
 std::uint64_t pair_zeros = 0;
 alignas(64) std::uint8_t point_counts[points];
@@ -30,12 +30,13 @@ void merge_pairs(char_tally &tally) noexcept
 {
     for (std::uint32_t second = 0; second < 0x80; ++second)
         for (std::uint32_t first = 0; first < 0x80; ++first) {
-            std::uint32_t &n = pair_counts[first | second << 8];
+            std::uint32_t &a = pair_counts[0][first | second << 8], &b = pair_counts[1][first | second << 8];
+            const std::uint32_t n = a + b;  // at most pairs_staged
             if (n == 0)
                 continue;
             count_char(tally, first, n);  // both bytes of the pair
             count_char(tally, second, n);
-            n = 0;
+            a = b = 0;
         }
     tally.char_counts[0] -= static_cast<std::int64_t>(pair_zeros);
     pairs_staged = 0;

@@ -36,7 +36,9 @@ void count_clear(char_tally &tally) noexcept;
 // The staged counts, in counters small enough to stay in the caches: pairs
 // of ASCII bytes (long runs of ASCII) go to 32-bit counters indexed by the
 // two bytes as a little-endian 16-bit number (half the count increments of
-// counting bytes one by one, which measured faster); every other character
+// counting bytes one by one, which measured faster), in two lanes that the
+// kernel takes in turn, so that a frequent pair's increments depend on one
+// another half as often (four lanes no longer fit the caches); every other character
 // goes to an 8-bit counter of its code point (1.1 MB, where the 64-bit table
 // is 8.5 MiB), grouped in pages of 512 with a flag each, so that a flush
 // costs what the input touched. An 8-bit counter that wraps adds 256 to the
@@ -44,7 +46,8 @@ void count_clear(char_tally &tally) noexcept;
 namespace count_stage {
 inline constexpr std::size_t points = 0x110000;
 inline constexpr std::size_t pages = (points >> count_page_shift) + 1;
-extern std::uint32_t pair_counts[1 << 15];
+inline constexpr int pair_lanes = 2;
+extern std::uint32_t pair_counts[pair_lanes][1 << 15];
 extern std::uint64_t pairs_staged;  // pairs added since pair_counts was merged
 extern std::uint64_t pair_zeros;    // zeros staged in pairs for other bytes
 extern std::uint8_t point_counts[points];
@@ -70,20 +73,20 @@ inline bool stage_pairs_room(char_tally &tally, std::size_t bytes) noexcept
     return true;
 }
 
-// Counts the eight ASCII bytes of a word, as four pairs.
-inline void stage_ascii8(std::uint64_t word) noexcept
+// Counts the eight ASCII bytes of a word, as four pairs, in a lane.
+inline void stage_ascii8(std::uint64_t word, int lane = 0) noexcept
 {
     for (int shift = 0; shift < 64; shift += 16)
-        ++count_stage::pair_counts[(word >> shift) & 0x7FFF];
+        ++count_stage::pair_counts[lane][(word >> shift) & 0x7FFF];
 }
 
-// Counts the ASCII bytes of a word as four pairs, its other bytes as zeros
+// Counts the ASCII bytes of a word as four pairs in a lane, its other bytes as zeros
 // (to be added to count_stage::pair_zeros, which the merge takes back), with
 // no branch on its bytes; returns the number of zeros.
-inline std::uint64_t stage_ascii8_masked(std::uint64_t word) noexcept
+inline std::uint64_t stage_ascii8_masked(std::uint64_t word, int lane) noexcept
 {
     const std::uint64_t high = word & 0x8080808080808080u;
-    stage_ascii8(word & ~((high >> 7) * 0xFF));
+    stage_ascii8(word & ~((high >> 7) * 0xFF), lane);
     return static_cast<std::uint64_t>(__builtin_popcountll(high));
 }
 

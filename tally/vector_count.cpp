@@ -318,8 +318,8 @@ std::int64_t CountByUnit(const unsigned char *p, std::size_t len, bool pairs, ch
         std::memcpy(&w0, p + unit, 8);
         std::memcpy(&w1, p + unit + 8, 8);
         if (pairs && unit + 16 <= len && ((w0 | w1) & 0x8080808080808080u) == 0) {
-            stage_ascii8(w0);
-            stage_ascii8(w1);
+            stage_ascii8(w0, 0);
+            stage_ascii8(w1, 1);
             ascii += 16;
         } else {
             found += DecodeUnit<false>(p + unit, len - unit < 16 ? len - unit : 16, points + found);
@@ -344,7 +344,7 @@ std::int64_t CountAsciiFirst(const unsigned char *p, std::size_t len, char_tally
         std::uint64_t w0, w1;
         std::memcpy(&w0, p + unit, 8);
         std::memcpy(&w1, p + unit + 8, 8);
-        zeros += stage_ascii8_masked(w0) + stage_ascii8_masked(w1);
+        zeros += stage_ascii8_masked(w0, 0) + stage_ascii8_masked(w1, 1);
         mixed[listed] = static_cast<std::uint32_t>(unit);
         listed += ((w0 | w1) & 0x8080808080808080u) != 0;
     }

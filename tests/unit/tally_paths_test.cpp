@@ -131,16 +131,17 @@ TEST(CountingPaths, ReadErrorTravelsInTheResult)
     EXPECT_EQ(closed.error, EBADF);
 }
 
-// Pairs of ASCII bytes are held in 32-bit counters: staged pairs are moved
-// to the table before a counter could wrap.
+// Pairs of ASCII bytes are held in 32-bit counters in two lanes: staged
+// pairs are moved to the table before a counter, or the sum of a pair's two,
+// could wrap.
 TEST(CountingStage, PairCountersMergeBeforeTheyWrap)
 {
     count_clear(got_tally);
     count_stage::pairs_staged = 0xFFFFFFFFu - 10;
-    count_stage::pair_counts[0x61 | 0x62 << 8] = 0xFFFFFFFFu - 10;
+    count_stage::pair_counts[1][0x61 | 0x62 << 8] = 0xFFFFFFFFu - 10;
     ASSERT_TRUE(stage_pairs_room(got_tally, 160));
     for (int i = 0; i < 20; ++i)
-        stage_ascii8(0x6261626162616261u);  // "abababab"
+        stage_ascii8(0x6261626162616261u, i % 2);  // "abababab", in both lanes
     count_flush(got_tally);
     EXPECT_EQ(got_tally.char_counts[0x61], 0xFFFFFFFFll - 10 + 80);
     EXPECT_EQ(got_tally.char_counts[0x62], 0xFFFFFFFFll - 10 + 80);
@@ -153,10 +154,10 @@ TEST(CountingStage, ZerosStagedForOtherBytesAreTakenBack)
 {
     count_clear(got_tally);
     ASSERT_TRUE(stage_pairs_room(got_tally, 16));
-    count_stage::pair_zeros += stage_ascii8_masked(0x00A9C30061A9C362u);  // "b\xC3\xA9a\0\xC3\xA9\0"
+    count_stage::pair_zeros += stage_ascii8_masked(0x00A9C30061A9C362u, 0);  // "b\xC3\xA9a\0\xC3\xA9\0"
     count_stage::pairs_staged = 0xFFFFFFFFu;
     ASSERT_TRUE(stage_pairs_room(got_tally, 16));  // merges
-    count_stage::pair_zeros += stage_ascii8_masked(0x8080808080808080u);
+    count_stage::pair_zeros += stage_ascii8_masked(0x8080808080808080u, 1);
     count_flush(got_tally);
     EXPECT_EQ(got_tally.char_counts[0x61], 1);
     EXPECT_EQ(got_tally.char_counts[0x62], 1);

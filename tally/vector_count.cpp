@@ -204,6 +204,15 @@ HWY_INLINE hn::Vec<D32> CompressPoints(D32 d, hn::Vec<D32> v, hn::Mask<D32> keep
 }
 #endif
 
+// The first n lanes (any n) of a vector of bytes. (Highway 1.0.3's FirstN
+// compares lane numbers with n as a signed byte on AVX2: n above 127 would
+// select no lane.)
+template <class D>
+HWY_INLINE hn::Mask<D> FirstBytes(D d, std::size_t n)
+{
+    return hn::FirstN(d, n < hn::Lanes(d) ? n : hn::Lanes(d));
+}
+
 // Whether p[0..len) is all ASCII (a vector readable after p + len).
 HWY_INLINE bool AllAscii(const unsigned char *p, std::size_t len)
 {
@@ -211,7 +220,7 @@ HWY_INLINE bool AllAscii(const unsigned char *p, std::size_t len)
     const hn::RebindToSigned<D8> di;
     auto any = hn::Zero(d);
     for (std::size_t i = 0; i < len; i += hn::Lanes(d))
-        any = hn::Or(any, hn::IfThenElseZero(hn::FirstN(d, len - i), hn::LoadU(d, p + i)));
+        any = hn::Or(any, hn::IfThenElseZero(FirstBytes(d, len - i), hn::LoadU(d, p + i)));
     return hn::AllFalse(di, hn::Lt(hn::BitCast(di, any), hn::Zero(di)));
 }
 
@@ -225,7 +234,7 @@ HWY_INLINE std::size_t NonAsciiSample(const unsigned char *p, std::size_t len)
     std::size_t found = 0;
     for (std::size_t i = 0; i < sample; i += hn::Lanes(d)) {
         const auto bytes = hn::BitCast(di, hn::LoadU(d, p + i));
-        found += hn::CountTrue(di, hn::And(hn::Lt(bytes, hn::Zero(di)), hn::FirstN(di, sample - i)));
+        found += hn::CountTrue(di, hn::And(hn::Lt(bytes, hn::Zero(di)), FirstBytes(di, sample - i)));
     }
     return found;
 }

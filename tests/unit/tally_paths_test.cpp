@@ -218,6 +218,9 @@ TEST(VectorKernel, RandomTextAtEverySubblockSize)
     wraps[wraps.size() / 2] = '\xFF';
     check_kernel_at(wraps, 16384);
     check_kernel_at(bytes(100000, ' '), 16384);
+    // A sub-block that is ASCII but for one byte early in it, long enough
+    // that its length does not fit in a signed byte.
+    check_kernel_at(bytes(20, ' ') + "\x80" + bytes(146, ' '), 16384);
 }
 
 // Every pair of bytes, completed by continuation bytes or cut short by ASCII;

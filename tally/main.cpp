@@ -110,12 +110,11 @@ bool count_input(const char *name, run_mode mode, std::int64_t &characters) noex
         report_decode_failure(named ? name : nullptr, r);
     return whole;
 }
-}  // namespace
 
-int main(int argc, char **argv)
+// Reads the options into columns and mode; help, version and an invalid
+// option end the run here.
+void read_options(int argc, char **argv, table_columns &columns, run_mode &mode) noexcept
 {
-    table_columns columns;
-    run_mode mode;
     opterr = 0;
     option_scan scan;
     int option;
@@ -138,10 +137,10 @@ int main(int argc, char **argv)
             break;
         case 'h':
             write_gathered([](std::FILE *out) { print_help(out); });
-            return status_failure;
+            std::exit(status_failure);
         case 'v':
             write_gathered(print_version);
-            return status_failure;
+            std::exit(status_failure);
         case option_long_help:
             std::printf(gettext(usage_line), tool_name);
             print_help(stdout, true);
@@ -155,9 +154,17 @@ int main(int argc, char **argv)
                 print_version(out);
                 print_help(out);
             });
-            return status_bad_option;
+            std::exit(status_bad_option);
         }
     }
+}
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    table_columns columns;
+    run_mode mode;
+    read_options(argc, argv, columns, mode);
 
     std::setlocale(LC_ALL, "");
     bindtextdomain("runekit", RUNEKIT_LOCALEDIR);

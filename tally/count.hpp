@@ -38,9 +38,9 @@ void count_clear(char_tally &tally) noexcept;
 // two bytes as a little-endian 16-bit number (half the count increments of
 // counting bytes one by one, which measured faster), in two lanes that the
 // kernel takes in turn, so that a frequent pair's increments depend on one
-// another half as often (four lanes no longer fit the caches); every other character
-// goes to an 8-bit counter of its code point (1.1 MB, where the 64-bit table
-// is 8.5 MiB), grouped in pages of 512 with a flag each, so that a flush
+// another half as often (four lanes no longer fit the caches); every other
+// character goes to an 8-bit counter of its code point (1.1 MB, where the
+// 64-bit table is 8.5 MiB), grouped in pages of 512 with a flag each, so that a flush
 // costs what the input touched. An 8-bit counter that wraps adds 256 to the
 // table at once.
 namespace count_stage {
@@ -54,6 +54,7 @@ extern std::uint8_t point_counts[points];
 extern std::uint8_t point_pages[pages];
 
 void merge_pairs(char_tally &tally) noexcept;
+[[gnu::noinline]] void spill(char_tally &tally, std::uint32_t c) noexcept;
 }  // namespace count_stage
 
 // Bytes of data from which counting by pairs pays for the merge of the pair
@@ -80,18 +81,14 @@ inline void stage_ascii8(std::uint64_t word, int lane = 0) noexcept
         ++count_stage::pair_counts[lane][(word >> shift) & 0x7FFF];
 }
 
-// Counts the ASCII bytes of a word as four pairs in a lane, its other bytes as zeros
-// (to be added to count_stage::pair_zeros, which the merge takes back), with
-// no branch on its bytes; returns the number of zeros.
+// Counts the ASCII bytes of a word as four pairs in a lane, its other bytes
+// as zeros (to be added to count_stage::pair_zeros, which the merge takes
+// back), with no branch on its bytes; returns the number of zeros.
 inline std::uint64_t stage_ascii8_masked(std::uint64_t word, int lane) noexcept
 {
     const std::uint64_t high = word & 0x8080808080808080u;
     stage_ascii8(word & ~((high >> 7) * 0xFF), lane);
     return static_cast<std::uint64_t>(__builtin_popcountll(high));
-}
-
-namespace count_stage {
-[[gnu::noinline]] void spill(char_tally &tally, std::uint32_t c) noexcept;
 }
 
 // Counts a code point below 0x110000: the one place where a decoded

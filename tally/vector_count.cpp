@@ -437,6 +437,54 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally
 }
 #endif
 
+#if HWY_TARGET == HWY_AVX3_DL
+// Decodes the characters that begin in p[0..len) (len at most 64, a vector
+// and 16 bytes readable after p + len) by vector: the bytes that begin a
+// character and the three after each are compressed side by side, so that
+// only characters are decoded, not every byte position. Stores their code
+// points at `points` and returns how many there are.
+HWY_INLINE std::size_t DecodeVector(const unsigned char *p, std::size_t len, std::uint32_t *points)
+{
+    const D8 d;
+    const hn::RebindToSigned<D8> di;
+    const D32 d32;
+    const hn::Rebind<std::uint8_t, D32> d8;  // one byte per 32-bit lane
+    alignas(64) std::uint8_t byte[4][64];
+    // Continuation bytes (80..BF) are the signed bytes below -64.
+    const auto starts = hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, hn::LoadU(d, p)), hn::Set(di, -65))),
+                                FirstBytes(d, len));
+    for (std::size_t k = 0; k < 4; ++k)
+        hn::Store(hn::Compress(hn::LoadU(d, p + k), starts), d, byte[k]);
+    const std::size_t found = hn::CountTrue(d, starts);
+    const auto table_bits = hn::LoadDup128(hn::Full128<std::uint8_t>(), lead_bits);
+    const auto table_shift = hn::LoadDup128(hn::Full128<std::uint8_t>(), lead_shift);
+    const auto six_bits = hn::Set(d8, 0x3F);
+    for (std::size_t at = 0; at < found; at += hn::Lanes(d32)) {
+        const auto b0 = hn::LoadU(d8, byte[0] + at);
+        const auto high = hn::ShiftRight<4>(b0);
+        const auto lead = hn::PromoteTo(d32, hn::And(b0, hn::TableLookupBytes(table_bits, high)));
+        const auto shift = hn::PromoteTo(d32, hn::TableLookupBytes(table_shift, high));
+        const auto c1 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, byte[1] + at), six_bits));
+        const auto c2 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, byte[2] + at), six_bits));
+        const auto c3 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, byte[3] + at), six_bits));
+        const auto all = hn::Or(hn::Or(hn::ShiftLeft<18>(lead), hn::ShiftLeft<12>(c1)), hn::Or(hn::ShiftLeft<6>(c2), c3));
+        hn::StoreU(hn::Shr(all, shift), d32, points + at);
+    }
+    return found;
+}
+
+// Counts every character of p[0..len), which Validate accepted, by vectors of
+// 64 bytes decoded whole; returns how many there are.
+std::int64_t CountByVector(const unsigned char *p, std::size_t len, char_tally &tally)
+{
+    std::size_t found = 0;
+    for (std::size_t i = 0; i < len; i += 64)
+        found += DecodeVector(p + i, len - i, points + found);
+    stage_points(tally, points, found);
+    return static_cast<std::int64_t>(found);
+}
+#endif
+
 tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_t subblock, bool pairs,
                          char_tally &tally)
 {
@@ -465,7 +513,7 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
         // Up to one byte in eight not ASCII, counting by pairs is worth the zeros.
         const bool ascii_first = pairs && NonAsciiSample(p, len) * 8 <= (len < 1024 ? len : 1024);
 #if HWY_TARGET == HWY_AVX3_DL
-        r.characters += ascii_first ? CountCompressed(p, len, tally) : CountByUnit(p, len, pairs, tally);
+        r.characters += ascii_first ? CountCompressed(p, len, tally) : CountByVector(p, len, tally);
 #else
         r.characters += ascii_first ? CountAsciiFirst(p, len, tally) : CountByUnit(p, len, pairs, tally);
 #endif

@@ -284,6 +284,27 @@ bool Validate(const unsigned char *p, std::size_t len)
     return !(len >= 1 && p[len - 1] >= 0xC0) && !(len >= 2 && p[len - 2] >= 0xE0) && !(len >= 3 && p[len - 3] >= 0xF0);
 }
 
+// The code point of the sequence that begins with byte b0 and goes on with
+// b1, b2, b3 (one byte per 32-bit lane; the bytes past its end do not
+// count), and in `lead` the bits b0 keeps as a lead byte (0x80 for a
+// continuation byte, which begins no character).
+template <class V8>
+HWY_INLINE hn::Vec<D32> Assemble(V8 b0, V8 b1, V8 b2, V8 b3, hn::Vec<D32> &lead)
+{
+    const D32 d32;
+    const auto table_bits = hn::LoadDup128(hn::Full128<std::uint8_t>(), lead_bits);
+    const auto table_shift = hn::LoadDup128(hn::Full128<std::uint8_t>(), lead_shift);
+    const auto six_bits = hn::Set(hn::DFromV<V8>(), 0x3F);
+    const auto high = hn::ShiftRight<4>(b0);
+    lead = hn::PromoteTo(d32, hn::And(b0, hn::TableLookupBytes(table_bits, high)));
+    const auto shift = hn::PromoteTo(d32, hn::TableLookupBytes(table_shift, high));
+    const auto c1 = hn::PromoteTo(d32, hn::And(b1, six_bits));
+    const auto c2 = hn::PromoteTo(d32, hn::And(b2, six_bits));
+    const auto c3 = hn::PromoteTo(d32, hn::And(b3, six_bits));
+    const auto all = hn::Or(hn::Or(hn::ShiftLeft<18>(lead), hn::ShiftLeft<12>(c1)), hn::Or(hn::ShiftLeft<6>(c2), c3));
+    return hn::Shr(all, shift);
+}
+
 // Decodes the bytes of p[0..len) (len at most 16, at least 32 readable bytes
 // after p) and stores the code points of those that begin a character at
 // `points`; returns how many it stored. Only characters of more than one
@@ -294,19 +315,11 @@ HWY_INLINE std::size_t DecodeUnit(const unsigned char *p, std::size_t len, std::
     const D32 d32;
     const hn::Rebind<std::uint8_t, D32> d8;  // one byte per 32-bit lane
     const hn::RebindToSigned<D32> di32;
-    const auto table_bits = hn::LoadDup128(hn::Full128<std::uint8_t>(), lead_bits);
-    const auto table_shift = hn::LoadDup128(hn::Full128<std::uint8_t>(), lead_shift);
-    const auto six_bits = hn::Set(d8, 0x3F);
     std::size_t found = 0;
     for (std::size_t at = 0; at < len; at += hn::Lanes(d32)) {
         const auto b0 = hn::LoadU(d8, p + at);
-        const auto high = hn::ShiftRight<4>(b0);
-        const auto lead = hn::PromoteTo(d32, hn::And(b0, hn::TableLookupBytes(table_bits, high)));
-        const auto shift = hn::PromoteTo(d32, hn::TableLookupBytes(table_shift, high));
-        const auto c1 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, p + at + 1), six_bits));
-        const auto c2 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, p + at + 2), six_bits));
-        const auto c3 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, p + at + 3), six_bits));
-        const auto all = hn::Or(hn::Or(hn::ShiftLeft<18>(lead), hn::ShiftLeft<12>(c1)), hn::Or(hn::ShiftLeft<6>(c2), c3));
+        hn::Vec<D32> lead;
+        const auto all = Assemble(b0, hn::LoadU(d8, p + at + 1), hn::LoadU(d8, p + at + 2), hn::LoadU(d8, p + at + 3), lead);
         // Characters start at bytes that are not continuation bytes (the
         // kept lead bits are below 0x80), within the unit.
         auto start = hn::And(hn::Lt(hn::BitCast(di32, lead), hn::Set(di32, 0x80)),
@@ -314,7 +327,7 @@ HWY_INLINE std::size_t DecodeUnit(const unsigned char *p, std::size_t len, std::
         if constexpr (kMultibyteOnly)
             start = hn::And(start, hn::Gt(hn::BitCast(di32, hn::PromoteTo(d32, b0)), hn::Set(di32, 0xBF)));
         const auto starts = hn::RebindMask(d32, start);
-        hn::StoreU(CompressPoints(d32, hn::Shr(all, shift), starts), d32, points + found);
+        hn::StoreU(CompressPoints(d32, all, starts), d32, points + found);
         found += hn::CountTrue(d32, starts);
     }
     return found;
@@ -456,19 +469,11 @@ HWY_INLINE std::size_t DecodeVector(const unsigned char *p, std::size_t len, std
     for (std::size_t k = 0; k < 4; ++k)
         hn::Store(hn::Compress(hn::LoadU(d, p + k), starts), d, byte[k]);
     const std::size_t found = hn::CountTrue(d, starts);
-    const auto table_bits = hn::LoadDup128(hn::Full128<std::uint8_t>(), lead_bits);
-    const auto table_shift = hn::LoadDup128(hn::Full128<std::uint8_t>(), lead_shift);
-    const auto six_bits = hn::Set(d8, 0x3F);
     for (std::size_t at = 0; at < found; at += hn::Lanes(d32)) {
-        const auto b0 = hn::LoadU(d8, byte[0] + at);
-        const auto high = hn::ShiftRight<4>(b0);
-        const auto lead = hn::PromoteTo(d32, hn::And(b0, hn::TableLookupBytes(table_bits, high)));
-        const auto shift = hn::PromoteTo(d32, hn::TableLookupBytes(table_shift, high));
-        const auto c1 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, byte[1] + at), six_bits));
-        const auto c2 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, byte[2] + at), six_bits));
-        const auto c3 = hn::PromoteTo(d32, hn::And(hn::LoadU(d8, byte[3] + at), six_bits));
-        const auto all = hn::Or(hn::Or(hn::ShiftLeft<18>(lead), hn::ShiftLeft<12>(c1)), hn::Or(hn::ShiftLeft<6>(c2), c3));
-        hn::StoreU(hn::Shr(all, shift), d32, points + at);
+        hn::Vec<D32> lead;
+        hn::StoreU(Assemble(hn::LoadU(d8, byte[0] + at), hn::LoadU(d8, byte[1] + at), hn::LoadU(d8, byte[2] + at),
+                            hn::LoadU(d8, byte[3] + at), lead),
+                   d32, points + at);
     }
     return found;
 }

@@ -73,10 +73,11 @@ corpus_of() {
 
 flags=$(grep -m1 '^flags' /proc/cpuinfo || true)
 paths=()
+[[ $flags == *avx512_vbmi2* && $flags == *avx_vnni* ]] && paths+=(avx3_dl)
 [[ $flags == *avx512bw* && $flags == *avx512vl* ]] && paths+=(avx3)
 [[ $flags == *avx2* ]] && paths+=(avx2)
 paths+=(scalar)
-name() { case $1 in avx3) echo AVX-512 ;; avx2) echo AVX2 ;; scalar) echo scalar ;; esac; }
+name() { case $1 in avx3_dl) echo AVX-512 VBMI2 ;; avx3) echo AVX-512 ;; avx2) echo AVX2 ;; scalar) echo scalar ;; esac; }
 
 echo "runekit benchmark, $(date -u +%Y-%m-%d), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'),"
 echo "$(nproc) cores, $runs runs each (median), corpora of $size bytes, output to /dev/null"

@@ -11,9 +11,8 @@
 // A target is reported only when the processor has every instruction set the
 // compiler may use for it (HWY_TARGET_STR in hwy/ops/set_macros-inl.h; sse4.2
 // there lets the compiler use popcnt too) and the system saves the registers
-// it needs. AVX3_DL is not built (Highway builds it only when asked with
-// HWY_WANT_AVX3_DL) and never reported. Outside x86 only the baseline target
-// (NEON on 64-bit Arm) is used.
+// it needs. Outside x86 only the baseline target (NEON on 64-bit Arm) is
+// used.
 //
 // RUNEKIT_VECTOR_TARGET names the best target that may be chosen (README,
 // "Developing"): it can only take targets away.
@@ -30,8 +29,6 @@
 #include <cpuid.h>
 #endif
 
-static_assert((HWY_TARGETS & HWY_AVX3_DL) == 0, "AVX3_DL is built, but vector_targets.cpp never reports it");
-
 namespace {
 std::int64_t targets_for_test = 0;  // 0: what the processor has
 
@@ -47,11 +44,15 @@ constexpr bool all(std::uint64_t reg, std::uint64_t bits) noexcept
 
 std::int64_t detect_targets() noexcept
 {
-    unsigned a = 0, b = 0, ecx1 = 0, edx1 = 0, ebx7 = 0, c = 0, d = 0;
+    unsigned a = 0, b = 0, c = 0, d = 0, ecx1 = 0, edx1 = 0, ebx7 = 0, ecx7 = 0, eax7_1 = 0;
     if (__get_cpuid(1, &a, &b, &ecx1, &edx1) == 0)
         return fallback_targets;
-    if (__get_cpuid_max(0, nullptr) >= 7)
-        __cpuid_count(7, 0, a, ebx7, c, d);
+    if (__get_cpuid_max(0, nullptr) >= 7) {
+        unsigned leaves = 0;  // sub-leaves of leaf 7 beyond the first
+        __cpuid_count(7, 0, leaves, ebx7, ecx7, d);
+        if (leaves >= 1)
+            __cpuid_count(7, 1, eax7_1, b, c, d);
+    }
     // Register state the system saves (XCR0): XMM and YMM; opmask and ZMM.
     std::uint32_t xcr0 = 0, high = 0;
     if (all(ecx1, 1u << 27))  // OSXSAVE: xgetbv is there
@@ -65,8 +66,11 @@ std::int64_t detect_targets() noexcept
                       all(ebx7, 1u << 5 | 1u << 3 | 1u << 8) && all(xcr0, 0x6);
     // avx512 f dq bw vl | opmask and ZMM state
     const bool avx3 = avx2 && all(ebx7, 3u << 16 | 3u << 30) && all(xcr0, 0xE0);
+    // avx512 vbmi vbmi2 vaes vpclmulqdq bitalg vpopcntdq | avx-vnni
+    const bool avx3_dl = avx3 && all(ecx7, 1u << 1 | 1u << 6 | 1u << 9 | 1u << 10 | 1u << 12 | 1u << 14) &&
+                         all(eax7_1, 1u << 4);
     return fallback_targets | (ssse3 ? HWY_SSSE3 : 0) | (sse4 ? HWY_SSE4 : 0) | (avx2 ? HWY_AVX2 : 0) |
-           (avx3 ? HWY_AVX3 : 0);
+           (avx3 ? HWY_AVX3 : 0) | (avx3_dl ? HWY_AVX3_DL : 0);
 }
 #else
 std::int64_t detect_targets() noexcept
@@ -85,7 +89,7 @@ std::int64_t targets_allowed_by_environment() noexcept
     static constexpr struct {
         const char *name;
         std::int64_t target;
-    } names[] = {{"avx3", HWY_AVX3}, {"avx2", HWY_AVX2}, {"sse4", HWY_SSE4}, {"ssse3", HWY_SSSE3}, {"neon", HWY_NEON}};
+    } names[] = {{"avx3_dl", HWY_AVX3_DL}, {"avx3", HWY_AVX3}, {"avx2", HWY_AVX2}, {"sse4", HWY_SSE4}, {"ssse3", HWY_SSSE3}, {"neon", HWY_NEON}};
     for (const auto &entry : names)
         if (std::strcmp(name, entry.name) == 0)
             return ~(entry.target - 1);  // lesser targets have higher bits

@@ -63,14 +63,15 @@ extern const std::size_t pair_min_bytes;
 
 // Whether the ASCII bytes of `bytes` of data are to be counted by pairs, and
 // if so makes room for them (no pair counter can wrap while fewer than 2^32
-// pairs are staged). Call before staging them.
+// pairs are staged; `bytes` of data make at most that many pairs, a pair of
+// one byte and a zero included). Call before staging them.
 inline bool stage_pairs_room(char_tally &tally, std::size_t bytes) noexcept
 {
     if (bytes < pair_min_bytes)
         return false;
-    if (count_stage::pairs_staged + bytes / 2 > 0xFFFFFFFFu)
+    if (count_stage::pairs_staged + bytes > 0xFFFFFFFFu)
         count_stage::merge_pairs(tally);
-    count_stage::pairs_staged += bytes / 2;
+    count_stage::pairs_staged += bytes;
     return true;
 }
 
@@ -89,6 +90,14 @@ inline std::uint64_t stage_ascii8_masked(std::uint64_t word, int lane) noexcept
     const std::uint64_t high = word & 0x8080808080808080u;
     stage_ascii8(word & ~((high >> 7) * 0xFF), lane);
     return static_cast<std::uint64_t>(__builtin_popcountll(high));
+}
+
+// Counts n occurrences of an ASCII byte that the vector kernel counted by
+// comparison (the most frequent bytes of text) rather than in pairs.
+inline void stage_ascii_run(char_tally &tally, unsigned char byte, std::uint64_t n) noexcept
+{
+    if (n != 0)
+        count_char(tally, byte, static_cast<std::int64_t>(n));
 }
 
 // Counts a code point below 0x110000: the one place where a decoded

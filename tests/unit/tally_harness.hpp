@@ -75,6 +75,23 @@ inline std::string same_counts(const char_tally &want, const char_tally &got)
     return "";
 }
 
+// Text of nearly all ASCII, as prose is (its frequent bytes, DEL, line ends),
+// with a character of more than one byte in about one byte in 30.
+template <class Random>
+bytes prose_text(Random &rng, std::size_t size)
+{
+    static const char ascii[] = " etaoinshrdlu\n.,QZ\x7F";
+    static const char *const others[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xE6\x97\xA5", "\xED\xA0\x80",
+                                         "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF", "\xC2\x80"};
+    bytes s;
+    while (s.size() < size)
+        if (rng() % 30 == 0)
+            s += others[rng() % std::size(others)];
+        else
+            s += ascii[rng() % (sizeof ascii - 1)];
+    return s;
+}
+
 // A regular file in memory holding input, positioned at its start.
 inline int memory_file(const bytes &input)
 {

@@ -218,6 +218,9 @@ TEST(VectorKernel, RandomTextAtEverySubblockSize)
     wraps[wraps.size() / 2] = '\xFF';
     check_kernel_at(wraps, 16384);
     check_kernel_at(bytes(100000, ' '), 16384);
+    const bytes prose = prose_text(rng, 100000);
+    for (const std::size_t s : {24, 63, 64, 65, 1000, 1025, 16384})
+        check_kernel_at(prose, s);
     // A sub-block that is ASCII but for one byte early in it, long enough
     // that its length does not fit in a signed byte.
     check_kernel_at(bytes(20, ' ') + "\x80" + bytes(146, ' '), 16384);

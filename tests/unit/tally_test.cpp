@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include "decoder.hpp"
 #include "reader.hpp"
 #include "table.hpp"
+#include "tally_harness.hpp"
 #include "tally_printers.hpp"
 
 namespace {
@@ -222,4 +224,14 @@ TEST(Format, CachedCountsAgreeWithFormatters)
                     << n << " of " << total;
             }
         }
+}
+
+// The counting paths at their real sizes (1 MiB blocks, 16 KiB sub-blocks,
+// pairs from 64 KiB on), which the paths test runs small: prose-like text
+// across a block boundary, from a file and a pipe on every path, against the
+// byte-at-a-time reader.
+TEST(CountingPaths, ProseAtFullSize)
+{
+    std::minstd_rand rng(11);
+    EXPECT_EQ(tally_harness::check_descriptors(tally_harness::prose_text(rng, 1200000), 65536), "");
 }

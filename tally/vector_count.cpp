@@ -448,9 +448,7 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally
     stage_points(tally, points, found);
     return static_cast<std::int64_t>(seen[0] + seen[1] + seen[2] + kept + found);
 }
-#endif
 
-#if HWY_TARGET == HWY_AVX3_DL
 // Decodes the characters that begin in p[0..len) (len at most 64, a vector
 // and 16 bytes readable after p + len) by vector: the bytes that begin a
 // character and the three after each are compressed side by side, so that

@@ -1,8 +1,10 @@
 // runetally's counters: the 64-bit table the output is written from, and the
 // small counters that every decoded character goes to first, so that the
 // counting stays in the processor's caches. Both the scalar scan and the
-// vector kernel count through stage_ascii and stage_point, and count_flush
-// moves what is staged into the table.
+// vector kernel count through stage_ascii8 (pairs of ASCII bytes) and
+// stage_point (the other characters), the VBMI2 kernel also through
+// stage_ascii_run (bytes it counts by comparison); count_flush moves what is
+// staged into the table.
 #pragma once
 
 #include <cstddef>

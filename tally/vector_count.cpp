@@ -244,6 +244,32 @@ HWY_INLINE std::size_t NonAsciiSample(const unsigned char *p, std::size_t len)
     return found;
 }
 
+// The error bits of the bytes of a vector at p, given the three bytes
+// before p; zero where they begin or continue legal sequences.
+template <class D>
+HWY_INLINE hn::Vec<D> Errors(D d, const unsigned char *p)
+{
+    const auto current = hn::LoadU(d, p);
+    const auto previous3 = hn::LoadU(d, p - 3);
+    const auto previous1 = hn::LoadU(d, p - 1);
+    const auto previous2 = hn::LoadU(d, p - 2);
+    const auto special = hn::And(
+        hn::And(hn::TableLookupBytes(hn::LoadDup128(d, previous_high), hn::ShiftRight<4>(previous1)),
+                hn::TableLookupBytes(hn::LoadDup128(d, previous_low), hn::And(previous1, hn::Set(d, 0x0F)))),
+        hn::TableLookupBytes(hn::LoadDup128(d, current_high), hn::ShiftRight<4>(current)));
+    // High bit set where the byte two back is E0 or above, or three back F0 or above.
+    const auto needs_continuation = hn::And(
+        hn::Or(hn::SaturatedSub(previous2, hn::Set(d, 0xE0 - 0x80)), hn::SaturatedSub(previous3, hn::Set(d, 0xF0 - 0x80))),
+        hn::Set(d, 0x80));
+    return hn::Xor(special, needs_continuation);
+}
+
+// Whether the last sequence of p[0..len) ends within it.
+HWY_INLINE bool EndsWhole(const unsigned char *p, std::size_t len)
+{
+    return !(len >= 1 && p[len - 1] >= 0xC0) && !(len >= 2 && p[len - 2] >= 0xE0) && !(len >= 3 && p[len - 3] >= 0xF0);
+}
+
 // Whether p[0..len) is whole legal sequences, given three bytes before p that
 // are zeros or the end of whole legal sequences, and at least a vector and
 // 16 bytes readable after p + len. A sub-block of ASCII is, at once; else
@@ -254,34 +280,14 @@ bool Validate(const unsigned char *p, std::size_t len)
     if (AllAscii(p, len))
         return true;
     const D8 d;
-    const std::size_t lanes = hn::Lanes(d);
-    const auto table_previous_high = hn::LoadDup128(d, previous_high);
-    const auto table_previous_low = hn::LoadDup128(d, previous_low);
-    const auto table_current_high = hn::LoadDup128(d, current_high);
-    const auto low_nibble = hn::Set(d, 0x0F);
     auto error = hn::Zero(d);
-    for (std::size_t i = 0; i < len; i += lanes) {
-        const auto current = hn::LoadU(d, p + i);
-        const auto previous3 = hn::LoadU(d, p + i - 3);
-        const auto previous1 = hn::LoadU(d, p + i - 1);
-        const auto previous2 = hn::LoadU(d, p + i - 2);
-        const auto special =
-            hn::And(hn::And(hn::TableLookupBytes(table_previous_high, hn::ShiftRight<4>(previous1)),
-                            hn::TableLookupBytes(table_previous_low, hn::And(previous1, low_nibble))),
-                    hn::TableLookupBytes(table_current_high, hn::ShiftRight<4>(current)));
-        // High bit set where the byte two back is E0 or above, or three back F0 or above.
-        const auto needs_continuation = hn::And(
-            hn::Or(hn::SaturatedSub(previous2, hn::Set(d, 0xE0 - 0x80)), hn::SaturatedSub(previous3, hn::Set(d, 0xF0 - 0x80))),
-            hn::Set(d, 0x80));
-        auto found = hn::Xor(special, needs_continuation);
-        if (i + lanes > len)  // beyond the sub-block: not its business
+    for (std::size_t i = 0; i < len; i += hn::Lanes(d)) {
+        auto found = Errors(d, p + i);
+        if (i + hn::Lanes(d) > len)  // beyond the sub-block: not its business
             found = hn::IfThenElseZero(hn::FirstN(d, len - i), found);
         error = hn::Or(error, found);
     }
-    if (!hn::AllTrue(d, hn::Eq(error, hn::Zero(d))))
-        return false;
-    // The last sequence must end within the sub-block.
-    return !(len >= 1 && p[len - 1] >= 0xC0) && !(len >= 2 && p[len - 2] >= 0xE0) && !(len >= 3 && p[len - 3] >= 0xF0);
+    return hn::AllTrue(d, hn::Eq(error, hn::Zero(d))) && EndsWhole(p, len);
 }
 
 // The code point of the sequence that begins with byte b0 and goes on with
@@ -386,12 +392,15 @@ std::int64_t CountAsciiFirst(const unsigned char *p, std::size_t len, char_tally
 }
 
 #if HWY_TARGET == HWY_AVX3_DL
-// The same with the byte compression of VBMI2, by vectors: the three most
-// frequent bytes of text in Latin script (space, e, t) are counted by
-// comparison, the bytes that are not ASCII are dropped, and the rest,
-// compressed, goes to the pair counters (a third fewer increments on prose).
-// The 16-byte units holding bytes that are not ASCII are marked in a bitmap
-// and decoded as above.
+// The same with the byte compression of VBMI2, by vectors, and validating
+// p[0..len) as it goes: the three most frequent bytes of text in Latin script
+// (space, e, t) are counted by comparison, the bytes that are not ASCII are
+// dropped, and the rest, compressed, goes to the pair counters (a third
+// fewer increments on prose). The 16-byte units holding bytes that are not
+// ASCII are marked in a bitmap, then validated (with the three bytes after
+// them, the only others where an error can show) and decoded as above.
+// Returns -1, having staged nothing, if p[0..len) is not whole legal
+// sequences (the conditions of Validate hold).
 std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally &tally)
 {
     const D8 d;
@@ -421,6 +430,18 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally
         hn::StoreMaskBits(d64, hn::Ne(hn::BitCast(d64, hn::VecFromMask(d, other)), hn::Zero(d64)), &words);
         mixed[i / 1024] |= std::uint64_t{_pext_u32(words | words >> 1, 0x55)} << (i / 16 % 64);
     }
+    const hn::CappedTag<std::uint8_t, 32> d_unit;
+    auto error = hn::Zero(d_unit);
+    std::size_t found = 0;
+    for (std::size_t word = 0; word * 1024 < len; ++word)
+        for (std::uint64_t bits = mixed[word]; bits != 0; bits &= bits - 1) {
+            const std::size_t unit = word * 1024 + 16 * static_cast<std::size_t>(__builtin_ctzll(bits));
+            const std::size_t left = len - unit;
+            error = hn::Or(error, hn::IfThenElseZero(FirstBytes(d_unit, left < 19 ? left : 19), Errors(d_unit, p + unit)));
+            found += DecodeUnit<true>(p + unit, left < 16 ? left : 16, points + found);
+        }
+    if (!hn::AllTrue(d_unit, hn::Eq(error, hn::Zero(d_unit))) || !EndsWhole(p, len))
+        return -1;
     for (int k = 0; k < 3; ++k)
         stage_ascii_run(tally, frequent[k], seen[k]);
     // The kept bytes by pairs, the last pair completed with a zero.
@@ -439,12 +460,6 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally
         ++count_stage::pair_counts[0][pair];
     }
     count_stage::pair_zeros += kept & 1;
-    std::size_t found = 0;
-    for (std::size_t word = 0; word * 1024 < len; ++word)
-        for (std::uint64_t bits = mixed[word]; bits != 0; bits &= bits - 1) {
-            const std::size_t unit = word * 1024 + 16 * static_cast<std::size_t>(__builtin_ctzll(bits));
-            found += DecodeUnit<true>(p + unit, len - unit < 16 ? len - unit : 16, points + found);
-        }
     stage_points(tally, points, found);
     return static_cast<std::int64_t>(seen[0] + seen[1] + seen[2] + kept + found);
 }
@@ -511,15 +526,20 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
             std::memset(copy + len, 0, padding);
             p = copy;
         }
-        if (!Validate(p, len))
-            break;
         // Up to one byte in eight not ASCII, counting by pairs is worth the zeros.
         const bool ascii_first = pairs && NonAsciiSample(p, len) * 8 <= (len < 1024 ? len : 1024);
 #if HWY_TARGET == HWY_AVX3_DL
-        r.characters += ascii_first ? CountCompressed(p, len, tally) : CountByVector(p, len, tally);
+        const std::int64_t counted = ascii_first ? CountCompressed(p, len, tally)
+                                     : Validate(p, len) ? CountByVector(p, len, tally)
+                                                        : -1;
 #else
-        r.characters += ascii_first ? CountAsciiFirst(p, len, tally) : CountByUnit(p, len, pairs, tally);
+        const std::int64_t counted = !Validate(p, len) ? -1
+                                     : ascii_first     ? CountAsciiFirst(p, len, tally)
+                                                       : CountByUnit(p, len, pairs, tally);
 #endif
+        if (counted < 0)
+            break;
+        r.characters += counted;
         r.consumed = end;
     }
     return r;

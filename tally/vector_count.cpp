@@ -21,6 +21,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "utf8.hpp"
 
@@ -412,16 +413,20 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally
     const auto frequent2 = hn::Set(d, frequent[2]);
     std::uint64_t seen[3] = {}, kept = 0;
     std::uint64_t mixed[max_subblock / 1024 + 1] = {};  // a bit for each unit
-    for (std::size_t i = 0; i < len; i += 64) {
+    // One vector; the last (kTail) only as far as len.
+    const auto step = [&](std::size_t i, auto tail) HWY_ATTR {
+        constexpr bool kTail = decltype(tail)::value;
         const auto bytes = hn::LoadU(d, p + i);
         const auto in = FirstBytes(d, len - i);
-        const auto other = hn::And(hn::RebindMask(d, hn::Lt(hn::BitCast(di, bytes), hn::Zero(di))), in);
-        const auto is0 = hn::And(hn::Eq(bytes, frequent0), in), is1 = hn::And(hn::Eq(bytes, frequent1), in);
-        const auto is2 = hn::And(hn::Eq(bytes, frequent2), in);
+        const auto within = [&](hn::Mask<D8> m) HWY_ATTR { return kTail ? hn::And(m, in) : m; };
+        const auto other = within(hn::RebindMask(d, hn::Lt(hn::BitCast(di, bytes), hn::Zero(di))));
+        const auto is0 = within(hn::Eq(bytes, frequent0)), is1 = within(hn::Eq(bytes, frequent1));
+        const auto is2 = within(hn::Eq(bytes, frequent2));
         seen[0] += hn::CountTrue(d, is0);
         seen[1] += hn::CountTrue(d, is1);
         seen[2] += hn::CountTrue(d, is2);
-        const auto keep = hn::AndNot(hn::Or(hn::Or(is0, is1), hn::Or(is2, other)), in);
+        const auto dropped = hn::Or(hn::Or(is0, is1), hn::Or(is2, other));
+        const auto keep = kTail ? hn::AndNot(dropped, in) : hn::Not(dropped);
         hn::StoreU(hn::Compress(bytes, keep), d, compressed + kept);
         kept += hn::CountTrue(d, keep);
         // Which of the vector's eight words, then which of its four units,
@@ -429,7 +434,12 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally
         std::uint8_t words = 0;
         hn::StoreMaskBits(d64, hn::Ne(hn::BitCast(d64, hn::VecFromMask(d, other)), hn::Zero(d64)), &words);
         mixed[i / 1024] |= std::uint64_t{_pext_u32(words | words >> 1, 0x55)} << (i / 16 % 64);
-    }
+    };
+    std::size_t i = 0;
+    for (; i + 64 <= len; i += 64)
+        step(i, std::false_type{});
+    if (i < len)
+        step(i, std::true_type{});
     const hn::CappedTag<std::uint8_t, 32> d_unit;
     auto error = hn::Zero(d_unit);
     std::size_t found = 0;

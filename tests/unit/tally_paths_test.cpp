@@ -217,6 +217,13 @@ TEST(VectorKernel, RandomTextAtEverySubblockSize)
         check_kernel_at(wraps, s);
     wraps[wraps.size() / 2] = '\xFF';
     check_kernel_at(wraps, 16384);
+    // Characters from every plane (counted in short lists), one of them
+    // often enough that its 8-bit counter wraps.
+    bytes planes;
+    for (int i = 0; i < 20000; ++i)
+        planes += random_char(rng, 4) + (i % 4 == 0 ? "\xF0\x9F\x98\x80" : "");
+    for (const std::size_t s : {std::size_t{1000}, std::size_t{16384}})
+        check_kernel_at(planes, s);
     check_kernel_at(bytes(100000, ' '), 16384);
     const bytes prose = prose_text(rng, 100000);
     for (const std::size_t s : {24, 63, 64, 65, 1000, 1025, 16384})

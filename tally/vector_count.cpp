@@ -246,15 +246,12 @@ HWY_INLINE std::size_t NonAsciiSample(const unsigned char *p, std::size_t len)
     return found;
 }
 
-// The error bits of the bytes of a vector at p, given the three bytes
-// before p; zero where they begin or continue legal sequences.
-template <class D>
-HWY_INLINE hn::Vec<D> Errors(D d, const unsigned char *p)
+// The error bits of the bytes `current`, given the three vectors of the
+// bytes one, two and three before each; zero where they begin or continue
+// legal sequences. Errors: the same for a vector at p.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE V ErrorsOf(D d, V previous3, V previous2, V previous1, V current)
 {
-    const auto current = hn::LoadU(d, p);
-    const auto previous3 = hn::LoadU(d, p - 3);
-    const auto previous1 = hn::LoadU(d, p - 1);
-    const auto previous2 = hn::LoadU(d, p - 2);
     const auto special = hn::And(
         hn::And(hn::TableLookupBytes(hn::LoadDup128(d, previous_high), hn::ShiftRight<4>(previous1)),
                 hn::TableLookupBytes(hn::LoadDup128(d, previous_low), hn::And(previous1, hn::Set(d, 0x0F)))),
@@ -264,6 +261,12 @@ HWY_INLINE hn::Vec<D> Errors(D d, const unsigned char *p)
         hn::Or(hn::SaturatedSub(previous2, hn::Set(d, 0xE0 - 0x80)), hn::SaturatedSub(previous3, hn::Set(d, 0xF0 - 0x80))),
         hn::Set(d, 0x80));
     return hn::Xor(special, needs_continuation);
+}
+
+template <class D>
+HWY_INLINE hn::Vec<D> Errors(D d, const unsigned char *p)
+{
+    return ErrorsOf(d, hn::LoadU(d, p - 3), hn::LoadU(d, p - 2), hn::LoadU(d, p - 1), hn::LoadU(d, p));
 }
 
 // Whether the last sequence of p[0..len) ends within it.
@@ -479,19 +482,28 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally
 // and 16 bytes readable after p + len) by vector: the bytes that begin a
 // character and the three after each are compressed side by side, so that
 // only characters are decoded, not every byte position. Stores their code
-// points at `points` and returns how many there are.
-HWY_INLINE std::size_t DecodeVector(const unsigned char *p, std::size_t len, std::uint32_t *points)
+// points at `points` and returns how many there are. With kValidate, adds
+// to `error` the error bits of the bytes from p + 3 to p + len, from the
+// same four vectors.
+template <bool kValidate>
+HWY_INLINE std::size_t DecodeVector(const unsigned char *p, std::size_t len, std::uint32_t *points, hn::Vec<D8> &error)
 {
     const D8 d;
     const hn::RebindToSigned<D8> di;
     const D32 d32;
     const hn::Rebind<std::uint8_t, D32> d8;  // one byte per 32-bit lane
     alignas(64) std::uint8_t byte[4][64];
+    const hn::Vec<D8> v[4] = {hn::LoadU(d, p), hn::LoadU(d, p + 1), hn::LoadU(d, p + 2), hn::LoadU(d, p + 3)};
     // Continuation bytes (80..BF) are the signed bytes below -64.
-    const auto starts = hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, hn::LoadU(d, p)), hn::Set(di, -65))),
-                                FirstBytes(d, len));
+    const auto starts = hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, v[0]), hn::Set(di, -65))), FirstBytes(d, len));
     for (std::size_t k = 0; k < 4; ++k)
-        hn::Store(hn::Compress(hn::LoadU(d, p + k), starts), d, byte[k]);
+        hn::Store(hn::Compress(v[k], starts), d, byte[k]);
+    if constexpr (kValidate) {
+        auto found = ErrorsOf(d, v[0], v[1], v[2], v[3]);
+        if (len < hn::Lanes(d) + 3)
+            found = hn::IfThenElseZero(FirstBytes(d, len > 3 ? len - 3 : 0), found);
+        error = hn::Or(error, found);
+    }
     const std::size_t found = hn::CountTrue(d, starts);
     for (std::size_t at = 0; at < found; at += hn::Lanes(d32)) {
         hn::Vec<D32> lead;
@@ -502,25 +514,41 @@ HWY_INLINE std::size_t DecodeVector(const unsigned char *p, std::size_t len, std
     return found;
 }
 
-// Counts every character of p[0..len), which Validate accepted, by vectors of
-// 64 bytes decoded whole; returns how many there are. Text whose characters
-// spread over more 8-bit counters than the first-level cache holds (wide
-// text, a million distinct ones) is staged 256 bytes at a time, so that the
-// increments, which wait on the second-level cache, overlap the decoding of
-// the next bytes; other text in one list, with fewer calls.
+// Counts every character of p[0..len) by vectors of 64 bytes decoded whole,
+// validating it as it goes (the conditions of Validate hold); returns how
+// many there are, or -1, having staged nothing, if p[0..len) is not whole
+// legal sequences. Text whose characters spread over more 8-bit counters
+// than the first-level cache holds (wide text, a million distinct ones) is
+// validated first, then staged 256 bytes at a time, so that the increments,
+// which wait on the second-level cache, overlap the decoding of the next
+// bytes; other text is validated as it is decoded and staged in one list.
 std::int64_t CountByVector(const unsigned char *p, std::size_t len, char_tally &tally)
 {
-    std::int64_t total = 0;
-    for (std::size_t start = 0, chunk = 256; start < len;) {
+    const D8 d;
+    constexpr std::size_t chunk = 256;
+    auto error = hn::IfThenElseZero(FirstBytes(d, len < 3 ? len : 3), Errors(d, p));
+    std::size_t found = 0, i = 0;
+    for (; i < len && i < chunk; i += 64)
+        found += DecodeVector<true>(p + i, len - i, points + found, error);
+    if (!points_spread(points, found)) {
+        for (; i < len; i += 64)
+            found += DecodeVector<true>(p + i, len - i, points + found, error);
+        if (!hn::AllTrue(d, hn::Eq(error, hn::Zero(d))) || !EndsWhole(p, len))
+            return -1;
+        stage_points(tally, points, found);
+        return static_cast<std::int64_t>(found);
+    }
+    if (!Validate(p, len))
+        return -1;
+    stage_points(tally, points, found);
+    std::int64_t total = static_cast<std::int64_t>(found);
+    for (std::size_t start = i; start < len; start += chunk) {
         const std::size_t end = len - start < chunk ? len : start + chunk;
-        std::size_t found = 0;
-        for (std::size_t i = start; i < end; i += 64)
-            found += DecodeVector(p + i, end - i, points + found);
-        if (start == 0 && !points_spread(points, found))
-            chunk = len;
+        found = 0;
+        for (i = start; i < end; i += 64)
+            found += DecodeVector<false>(p + i, end - i, points + found, error);
         stage_points(tally, points, found);
         total += static_cast<std::int64_t>(found);
-        start = end;
     }
     return total;
 }
@@ -552,9 +580,7 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
         // Up to one byte in eight not ASCII, counting by pairs is worth the zeros.
         const bool ascii_first = pairs && NonAsciiSample(p, len) * 8 <= (len < 1024 ? len : 1024);
 #if HWY_TARGET == HWY_AVX3_DL
-        const std::int64_t counted = ascii_first ? CountCompressed(p, len, tally)
-                                     : Validate(p, len) ? CountByVector(p, len, tally)
-                                                        : -1;
+        const std::int64_t counted = ascii_first ? CountCompressed(p, len, tally) : CountByVector(p, len, tally);
 #else
         const std::int64_t counted = !Validate(p, len) ? -1
                                      : ascii_first     ? CountAsciiFirst(p, len, tally)

@@ -514,9 +514,6 @@ HWY_INLINE std::size_t DecodeVector(const unsigned char *p, std::size_t len, std
     const hn::Vec<D8> v[4] = {hn::LoadU(d, p), hn::LoadU(d, p + 1), hn::LoadU(d, p + 2), hn::LoadU(d, p + 3)};
     // Continuation bytes (80..BF) are the signed bytes below -64.
     const auto starts = hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, v[0]), hn::Set(di, -65))), FirstBytes(d, len));
-    const bool bmp = hn::AllFalse(d, hn::And(hn::Gt(v[0], hn::Set(d, 0xEF)), FirstBytes(d, len)));
-    for (std::size_t k = 0; k < (bmp ? 3 : 4); ++k)
-        hn::Store(hn::Compress(v[k], starts), d, byte[k]);
     if constexpr (kValidate) {
         auto found = ErrorsOf(d, v[0], v[1], v[2], v[3]);
         if (len < hn::Lanes(d) + 3)
@@ -524,18 +521,25 @@ HWY_INLINE std::size_t DecodeVector(const unsigned char *p, std::size_t len, std
         error = hn::Or(error, found);
     }
     const std::size_t found = hn::CountTrue(d, starts);
-    if (bmp) {
-        const hn::CappedTag<std::uint8_t, 32> d_half;
+    if (hn::AllFalse(d, hn::And(hn::Gt(v[0], hn::Set(d, 0xEF)), FirstBytes(d, len)))) {
+        // No sequence of four bytes: the three compressed vectors stay in
+        // registers, 32 characters a half.
+        const hn::Half<D8> d_half;
         const hn::Rebind<std::uint16_t, decltype(d_half)> d16;
-        for (std::size_t at = 0; at < found; at += hn::Lanes(d_half)) {
-            const auto c = AssembleBmp(hn::Load(d_half, byte[0] + at), hn::Load(d_half, byte[1] + at),
-                                       hn::Load(d_half, byte[2] + at));
-            const hn::Half<decltype(d16)> d_low;
-            hn::StoreU(hn::PromoteTo(d32, hn::LowerHalf(d_low, c)), d32, points + at);
-            hn::StoreU(hn::PromoteTo(d32, hn::UpperHalf(d_low, c)), d32, points + at + 16);
-        }
+        const hn::Half<decltype(d16)> d_quarter;
+        const auto b0 = hn::Compress(v[0], starts), b1 = hn::Compress(v[1], starts);
+        const auto b2 = hn::Compress(v[2], starts);
+        const auto store = [&](hn::Vec<decltype(d16)> c, std::size_t at) HWY_ATTR {
+            hn::StoreU(hn::PromoteTo(d32, hn::LowerHalf(d_quarter, c)), d32, points + at);
+            hn::StoreU(hn::PromoteTo(d32, hn::UpperHalf(d_quarter, c)), d32, points + at + 16);
+        };
+        store(AssembleBmp(hn::LowerHalf(d_half, b0), hn::LowerHalf(d_half, b1), hn::LowerHalf(d_half, b2)), 0);
+        if (found > 32)
+            store(AssembleBmp(hn::UpperHalf(d_half, b0), hn::UpperHalf(d_half, b1), hn::UpperHalf(d_half, b2)), 32);
         return found;
     }
+    for (std::size_t k = 0; k < 4; ++k)
+        hn::Store(hn::Compress(v[k], starts), d, byte[k]);
     for (std::size_t at = 0; at < found; at += hn::Lanes(d32)) {
         hn::Vec<D32> lead;
         hn::StoreU(Assemble(hn::LoadU(d8, byte[0] + at), hn::LoadU(d8, byte[1] + at), hn::LoadU(d8, byte[2] + at),

@@ -509,8 +509,6 @@ HWY_INLINE std::size_t DecodeVector(const unsigned char *p, std::size_t len, std
     const D8 d;
     const hn::RebindToSigned<D8> di;
     const D32 d32;
-    const hn::Rebind<std::uint8_t, D32> d8;  // one byte per 32-bit lane
-    alignas(64) std::uint8_t byte[4][64];
     const hn::Vec<D8> v[4] = {hn::LoadU(d, p), hn::LoadU(d, p + 1), hn::LoadU(d, p + 2), hn::LoadU(d, p + 3)};
     // Continuation bytes (80..BF) are the signed bytes below -64.
     const auto starts = hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, v[0]), hn::Set(di, -65))), FirstBytes(d, len));
@@ -538,13 +536,19 @@ HWY_INLINE std::size_t DecodeVector(const unsigned char *p, std::size_t len, std
             store(AssembleBmp(hn::UpperHalf(d_half, b0), hn::UpperHalf(d_half, b1), hn::UpperHalf(d_half, b2)), 32);
         return found;
     }
+    hn::Vec<D8> b[4];
     for (std::size_t k = 0; k < 4; ++k)
-        hn::Store(hn::Compress(v[k], starts), d, byte[k]);
-    for (std::size_t at = 0; at < found; at += hn::Lanes(d32)) {
+        b[k] = hn::Compress(v[k], starts);
+    const hn::Half<D8> d_half;
+    const hn::Half<decltype(d_half)> d_quarter;
+    const auto quarter = [&](hn::Vec<D8> w, int q) HWY_ATTR {
+        const auto half = q < 2 ? hn::LowerHalf(d_half, w) : hn::UpperHalf(d_half, w);
+        return q % 2 == 0 ? hn::LowerHalf(d_quarter, half) : hn::UpperHalf(d_quarter, half);
+    };
+    for (int q = 0; q < 4 && found > 16 * static_cast<std::size_t>(q); ++q) {
         hn::Vec<D32> lead;
-        hn::StoreU(Assemble(hn::LoadU(d8, byte[0] + at), hn::LoadU(d8, byte[1] + at), hn::LoadU(d8, byte[2] + at),
-                            hn::LoadU(d8, byte[3] + at), lead),
-                   d32, points + at);
+        hn::StoreU(Assemble(quarter(b[0], q), quarter(b[1], q), quarter(b[2], q), quarter(b[3], q), lead), d32,
+                   points + 16 * q);
     }
     return found;
 }

@@ -105,6 +105,7 @@ void stage_points(char_tally &tally, const std::uint32_t *points, std::size_t n)
     // branch is taken at random (1.08): after a list where it was taken for
     // more than one character in 32, the next 15 lists go to stage_point.
     std::size_t firsts = 0;
+#pragma GCC unroll 4  // fewer loop instructions a character: cjk 0.98
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t count = ++point_counts[points[i]];
         if (count <= 1) [[unlikely]]

@@ -116,5 +116,18 @@ inline void stage_point(char_tally &tally, std::uint32_t c) noexcept
 // measured slower: the 8-bit counters mostly stay in the caches.)
 void stage_points(char_tally &tally, const std::uint32_t *points, std::size_t n) noexcept;
 
+// Whether the first 64 of a list of code points (at least 32 of them) fall
+// in 8 or more of the 34 ranges of 32 Ki code points, as in text of a
+// million distinct characters.
+inline bool points_spread(const std::uint32_t *points, std::size_t n) noexcept
+{
+    if (n < 32)
+        return false;
+    std::uint64_t ranges = 0;
+    for (std::size_t i = 0; i < n && i < 64; ++i)
+        ranges |= std::uint64_t{1} << (points[i] >> 15);
+    return __builtin_popcountll(ranges) >= 8;
+}
+
 // Moves everything staged into the table and clears the stage.
 void count_flush(char_tally &tally) noexcept;

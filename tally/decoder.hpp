@@ -18,16 +18,16 @@ inline constexpr std::uint32_t UTF8_READ_ERROR = 0xA0000004u;
 inline constexpr std::uint32_t UTF8_FIRST_STATUS = 0x110000u;
 
 // Legality of a complete sequence: seq holds the lead byte and exactly the
-// utf8_extra_bytes[lead] bytes after it. Encoded surrogates (ED A0 80 to
-// ED BF BF) are legal here.
+// utf8_extra_bytes[lead] bytes after it (a shorter one is illegal). Encoded
+// surrogates (ED A0 80 to ED BF BF) are legal here.
 [[nodiscard]] constexpr bool utf8_sequence_is_legal(std::span<const unsigned char> seq) noexcept
 {
     const unsigned char b0 = seq[0];
     const int e = utf8_extra_bytes[b0];
     if (e == 0)
         return !is_continuation(b0);     // a lone 10xxxxxx is illegal
-    if (e > 3)
-        return false;                    // five- and six-byte forms
+    if (e > 3 || seq.size() <= static_cast<std::size_t>(e))
+        return false;                    // five- and six-byte forms, or cut short
     if (b0 < 0xC2 || b0 > 0xF4)
         return false;                    // overlong C0/C1, and F5-F7 beyond U+10FFFF
     unsigned char low = 0x80, high = 0xBF;  // range allowed for the first continuation

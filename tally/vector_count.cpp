@@ -21,6 +21,8 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+
 
 #include "utf8.hpp"
 
@@ -244,6 +246,35 @@ HWY_INLINE std::size_t NonAsciiSample(const unsigned char *p, std::size_t len)
     return found;
 }
 
+// The error bits of the bytes `current`, given the three vectors of the
+// bytes one, two and three before each; zero where they begin or continue
+// legal sequences. Errors: the same for a vector at p.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE V ErrorsOf(D d, V previous3, V previous2, V previous1, V current)
+{
+    const auto special = hn::And(
+        hn::And(hn::TableLookupBytes(hn::LoadDup128(d, previous_high), hn::ShiftRight<4>(previous1)),
+                hn::TableLookupBytes(hn::LoadDup128(d, previous_low), hn::And(previous1, hn::Set(d, 0x0F)))),
+        hn::TableLookupBytes(hn::LoadDup128(d, current_high), hn::ShiftRight<4>(current)));
+    // High bit set where the byte two back is E0 or above, or three back F0 or above.
+    const auto needs_continuation = hn::And(
+        hn::Or(hn::SaturatedSub(previous2, hn::Set(d, 0xE0 - 0x80)), hn::SaturatedSub(previous3, hn::Set(d, 0xF0 - 0x80))),
+        hn::Set(d, 0x80));
+    return hn::Xor(special, needs_continuation);
+}
+
+template <class D>
+HWY_INLINE hn::Vec<D> Errors(D d, const unsigned char *p)
+{
+    return ErrorsOf(d, hn::LoadU(d, p - 3), hn::LoadU(d, p - 2), hn::LoadU(d, p - 1), hn::LoadU(d, p));
+}
+
+// Whether the last sequence of p[0..len) ends within it.
+HWY_INLINE bool EndsWhole(const unsigned char *p, std::size_t len)
+{
+    return !(len >= 1 && p[len - 1] >= 0xC0) && !(len >= 2 && p[len - 2] >= 0xE0) && !(len >= 3 && p[len - 3] >= 0xF0);
+}
+
 // Whether p[0..len) is whole legal sequences, given three bytes before p that
 // are zeros or the end of whole legal sequences, and at least a vector and
 // 16 bytes readable after p + len. A sub-block of ASCII is, at once; else
@@ -254,34 +285,14 @@ bool Validate(const unsigned char *p, std::size_t len)
     if (AllAscii(p, len))
         return true;
     const D8 d;
-    const std::size_t lanes = hn::Lanes(d);
-    const auto table_previous_high = hn::LoadDup128(d, previous_high);
-    const auto table_previous_low = hn::LoadDup128(d, previous_low);
-    const auto table_current_high = hn::LoadDup128(d, current_high);
-    const auto low_nibble = hn::Set(d, 0x0F);
     auto error = hn::Zero(d);
-    for (std::size_t i = 0; i < len; i += lanes) {
-        const auto current = hn::LoadU(d, p + i);
-        const auto previous3 = hn::LoadU(d, p + i - 3);
-        const auto previous1 = hn::LoadU(d, p + i - 1);
-        const auto previous2 = hn::LoadU(d, p + i - 2);
-        const auto special =
-            hn::And(hn::And(hn::TableLookupBytes(table_previous_high, hn::ShiftRight<4>(previous1)),
-                            hn::TableLookupBytes(table_previous_low, hn::And(previous1, low_nibble))),
-                    hn::TableLookupBytes(table_current_high, hn::ShiftRight<4>(current)));
-        // High bit set where the byte two back is E0 or above, or three back F0 or above.
-        const auto needs_continuation = hn::And(
-            hn::Or(hn::SaturatedSub(previous2, hn::Set(d, 0xE0 - 0x80)), hn::SaturatedSub(previous3, hn::Set(d, 0xF0 - 0x80))),
-            hn::Set(d, 0x80));
-        auto found = hn::Xor(special, needs_continuation);
-        if (i + lanes > len)  // beyond the sub-block: not its business
+    for (std::size_t i = 0; i < len; i += hn::Lanes(d)) {
+        auto found = Errors(d, p + i);
+        if (i + hn::Lanes(d) > len)  // beyond the sub-block: not its business
             found = hn::IfThenElseZero(hn::FirstN(d, len - i), found);
         error = hn::Or(error, found);
     }
-    if (!hn::AllTrue(d, hn::Eq(error, hn::Zero(d))))
-        return false;
-    // The last sequence must end within the sub-block.
-    return !(len >= 1 && p[len - 1] >= 0xC0) && !(len >= 2 && p[len - 2] >= 0xE0) && !(len >= 3 && p[len - 3] >= 0xF0);
+    return hn::AllTrue(d, hn::Eq(error, hn::Zero(d))) && EndsWhole(p, len);
 }
 
 // The code point of the sequence that begins with byte b0 and goes on with
@@ -386,12 +397,15 @@ std::int64_t CountAsciiFirst(const unsigned char *p, std::size_t len, char_tally
 }
 
 #if HWY_TARGET == HWY_AVX3_DL
-// The same with the byte compression of VBMI2, by vectors: the three most
-// frequent bytes of text in Latin script (space, e, t) are counted by
-// comparison, the bytes that are not ASCII are dropped, and the rest,
-// compressed, goes to the pair counters (a third fewer increments on prose).
-// The 16-byte units holding bytes that are not ASCII are marked in a bitmap
-// and decoded as above.
+// The same with the byte compression of VBMI2, by vectors, and validating
+// p[0..len) as it goes: the three most frequent bytes of text in Latin script
+// (space, e, t) are counted by comparison, the bytes that are not ASCII are
+// dropped, and the rest, compressed, goes to the pair counters (a third
+// fewer increments on prose). The 16-byte units holding bytes that are not
+// ASCII are marked in a bitmap, then validated (with the three bytes after
+// them, the only others where an error can show) and decoded as above.
+// Returns -1, having staged nothing, if p[0..len) is not whole legal
+// sequences (the conditions of Validate hold).
 std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally &tally)
 {
     const D8 d;
@@ -403,16 +417,20 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally
     const auto frequent2 = hn::Set(d, frequent[2]);
     std::uint64_t seen[3] = {}, kept = 0;
     std::uint64_t mixed[max_subblock / 1024 + 1] = {};  // a bit for each unit
-    for (std::size_t i = 0; i < len; i += 64) {
+    // One vector; the last (kTail) only as far as len.
+    const auto step = [&](std::size_t i, auto tail) HWY_ATTR {
+        constexpr bool kTail = decltype(tail)::value;
         const auto bytes = hn::LoadU(d, p + i);
         const auto in = FirstBytes(d, len - i);
-        const auto other = hn::And(hn::RebindMask(d, hn::Lt(hn::BitCast(di, bytes), hn::Zero(di))), in);
-        const auto is0 = hn::And(hn::Eq(bytes, frequent0), in), is1 = hn::And(hn::Eq(bytes, frequent1), in);
-        const auto is2 = hn::And(hn::Eq(bytes, frequent2), in);
+        const auto within = [&](hn::Mask<D8> m) HWY_ATTR { return kTail ? hn::And(m, in) : m; };
+        const auto other = within(hn::RebindMask(d, hn::Lt(hn::BitCast(di, bytes), hn::Zero(di))));
+        const auto is0 = within(hn::Eq(bytes, frequent0)), is1 = within(hn::Eq(bytes, frequent1));
+        const auto is2 = within(hn::Eq(bytes, frequent2));
         seen[0] += hn::CountTrue(d, is0);
         seen[1] += hn::CountTrue(d, is1);
         seen[2] += hn::CountTrue(d, is2);
-        const auto keep = hn::AndNot(hn::Or(hn::Or(is0, is1), hn::Or(is2, other)), in);
+        const auto dropped = hn::Or(hn::Or(is0, is1), hn::Or(is2, other));
+        const auto keep = kTail ? hn::AndNot(dropped, in) : hn::Not(dropped);
         hn::StoreU(hn::Compress(bytes, keep), d, compressed + kept);
         kept += hn::CountTrue(d, keep);
         // Which of the vector's eight words, then which of its four units,
@@ -420,7 +438,24 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally
         std::uint8_t words = 0;
         hn::StoreMaskBits(d64, hn::Ne(hn::BitCast(d64, hn::VecFromMask(d, other)), hn::Zero(d64)), &words);
         mixed[i / 1024] |= std::uint64_t{_pext_u32(words | words >> 1, 0x55)} << (i / 16 % 64);
-    }
+    };
+    std::size_t i = 0;
+    for (; i + 64 <= len; i += 64)
+        step(i, std::false_type{});
+    if (i < len)
+        step(i, std::true_type{});
+    const hn::CappedTag<std::uint8_t, 32> d_unit;
+    auto error = hn::Zero(d_unit);
+    std::size_t found = 0;
+    for (std::size_t word = 0; word * 1024 < len; ++word)
+        for (std::uint64_t bits = mixed[word]; bits != 0; bits &= bits - 1) {
+            const std::size_t unit = word * 1024 + 16 * static_cast<std::size_t>(__builtin_ctzll(bits));
+            const std::size_t left = len - unit;
+            error = hn::Or(error, hn::IfThenElseZero(FirstBytes(d_unit, left < 19 ? left : 19), Errors(d_unit, p + unit)));
+            found += DecodeUnit<true>(p + unit, left < 16 ? left : 16, points + found);
+        }
+    if (!hn::AllTrue(d_unit, hn::Eq(error, hn::Zero(d_unit))) || !EndsWhole(p, len))
+        return -1;
     for (int k = 0; k < 3; ++k)
         stage_ascii_run(tally, frequent[k], seen[k]);
     // The kept bytes by pairs, the last pair completed with a zero.
@@ -439,52 +474,122 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally
         ++count_stage::pair_counts[0][pair];
     }
     count_stage::pair_zeros += kept & 1;
-    std::size_t found = 0;
-    for (std::size_t word = 0; word * 1024 < len; ++word)
-        for (std::uint64_t bits = mixed[word]; bits != 0; bits &= bits - 1) {
-            const std::size_t unit = word * 1024 + 16 * static_cast<std::size_t>(__builtin_ctzll(bits));
-            found += DecodeUnit<true>(p + unit, len - unit < 16 ? len - unit : 16, points + found);
-        }
     stage_points(tally, points, found);
     return static_cast<std::int64_t>(seen[0] + seen[1] + seen[2] + kept + found);
+}
+
+// The same for up to 32 sequences of at most three bytes (code points below
+// 0x10000), in 16-bit lanes: half the work a character, for most text that
+// is not mostly ASCII (CJK, Cyrillic, Greek and the like).
+template <class V8>
+HWY_INLINE auto AssembleBmp(V8 b0, V8 b1, V8 b2)
+{
+    const hn::DFromV<V8> d8;
+    const hn::Rebind<std::uint16_t, decltype(d8)> d16;
+    const auto table_bits = hn::LoadDup128(d8, lead_bits);
+    const auto six_bits = hn::Set(d8, 0x3F);
+    const auto first = hn::PromoteTo(d16, b0);
+    const auto lead = hn::PromoteTo(d16, hn::And(b0, hn::TableLookupBytes(table_bits, hn::ShiftRight<4>(b0))));
+    const auto two = hn::Or(hn::ShiftLeft<6>(lead), hn::PromoteTo(d16, hn::And(b1, six_bits)));
+    const auto three = hn::Or(hn::ShiftLeft<6>(two), hn::PromoteTo(d16, hn::And(b2, six_bits)));
+    return hn::IfThenElse(hn::Gt(first, hn::Set(d16, 0xDF)), three,
+                          hn::IfThenElse(hn::Lt(first, hn::Set(d16, 0x80)), lead, two));
 }
 
 // Decodes the characters that begin in p[0..len) (len at most 64, a vector
 // and 16 bytes readable after p + len) by vector: the bytes that begin a
 // character and the three after each are compressed side by side, so that
 // only characters are decoded, not every byte position. Stores their code
-// points at `points` and returns how many there are.
-HWY_INLINE std::size_t DecodeVector(const unsigned char *p, std::size_t len, std::uint32_t *points)
+// points at `points` and returns how many there are. With kValidate, adds
+// to `error` the error bits of the bytes from p + 3 to p + len, from the
+// same four vectors.
+template <bool kValidate>
+HWY_INLINE std::size_t DecodeVector(const unsigned char *p, std::size_t len, std::uint32_t *points, hn::Vec<D8> &error)
 {
     const D8 d;
     const hn::RebindToSigned<D8> di;
     const D32 d32;
-    const hn::Rebind<std::uint8_t, D32> d8;  // one byte per 32-bit lane
-    alignas(64) std::uint8_t byte[4][64];
+    const hn::Vec<D8> v[4] = {hn::LoadU(d, p), hn::LoadU(d, p + 1), hn::LoadU(d, p + 2), hn::LoadU(d, p + 3)};
     // Continuation bytes (80..BF) are the signed bytes below -64.
-    const auto starts = hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, hn::LoadU(d, p)), hn::Set(di, -65))),
-                                FirstBytes(d, len));
-    for (std::size_t k = 0; k < 4; ++k)
-        hn::Store(hn::Compress(hn::LoadU(d, p + k), starts), d, byte[k]);
+    const auto starts = hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, v[0]), hn::Set(di, -65))), FirstBytes(d, len));
+    if constexpr (kValidate) {
+        auto found = ErrorsOf(d, v[0], v[1], v[2], v[3]);
+        if (len < hn::Lanes(d) + 3)
+            found = hn::IfThenElseZero(FirstBytes(d, len > 3 ? len - 3 : 0), found);
+        error = hn::Or(error, found);
+    }
     const std::size_t found = hn::CountTrue(d, starts);
-    for (std::size_t at = 0; at < found; at += hn::Lanes(d32)) {
+    if (hn::AllFalse(d, hn::And(hn::Gt(v[0], hn::Set(d, 0xEF)), FirstBytes(d, len)))) {
+        // No sequence of four bytes: the three compressed vectors stay in
+        // registers, 32 characters a half.
+        const hn::Half<D8> d_half;
+        const hn::Rebind<std::uint16_t, decltype(d_half)> d16;
+        const hn::Half<decltype(d16)> d_quarter;
+        const auto b0 = hn::Compress(v[0], starts), b1 = hn::Compress(v[1], starts);
+        const auto b2 = hn::Compress(v[2], starts);
+        const auto store = [&](hn::Vec<decltype(d16)> c, std::size_t at) HWY_ATTR {
+            hn::StoreU(hn::PromoteTo(d32, hn::LowerHalf(d_quarter, c)), d32, points + at);
+            hn::StoreU(hn::PromoteTo(d32, hn::UpperHalf(d_quarter, c)), d32, points + at + 16);
+        };
+        store(AssembleBmp(hn::LowerHalf(d_half, b0), hn::LowerHalf(d_half, b1), hn::LowerHalf(d_half, b2)), 0);
+        if (found > 32)
+            store(AssembleBmp(hn::UpperHalf(d_half, b0), hn::UpperHalf(d_half, b1), hn::UpperHalf(d_half, b2)), 32);
+        return found;
+    }
+    hn::Vec<D8> b[4];
+    for (std::size_t k = 0; k < 4; ++k)
+        b[k] = hn::Compress(v[k], starts);
+    const hn::Half<D8> d_half;
+    const hn::Half<decltype(d_half)> d_quarter;
+    const auto quarter = [&](hn::Vec<D8> w, int q) HWY_ATTR {
+        const auto half = q < 2 ? hn::LowerHalf(d_half, w) : hn::UpperHalf(d_half, w);
+        return q % 2 == 0 ? hn::LowerHalf(d_quarter, half) : hn::UpperHalf(d_quarter, half);
+    };
+    for (int q = 0; q < 4 && found > 16 * static_cast<std::size_t>(q); ++q) {
         hn::Vec<D32> lead;
-        hn::StoreU(Assemble(hn::LoadU(d8, byte[0] + at), hn::LoadU(d8, byte[1] + at), hn::LoadU(d8, byte[2] + at),
-                            hn::LoadU(d8, byte[3] + at), lead),
-                   d32, points + at);
+        hn::StoreU(Assemble(quarter(b[0], q), quarter(b[1], q), quarter(b[2], q), quarter(b[3], q), lead), d32,
+                   points + 16 * q);
     }
     return found;
 }
 
-// Counts every character of p[0..len), which Validate accepted, by vectors of
-// 64 bytes decoded whole; returns how many there are.
+// Counts every character of p[0..len) by vectors of 64 bytes decoded whole,
+// validating it as it goes (the conditions of Validate hold); returns how
+// many there are, or -1, having staged nothing, if p[0..len) is not whole
+// legal sequences. Text whose characters spread over more 8-bit counters
+// than the first-level cache holds (wide text, a million distinct ones) is
+// validated first, then staged 256 bytes at a time, so that the increments,
+// which wait on the second-level cache, overlap the decoding of the next
+// bytes; other text is validated as it is decoded and staged in one list.
 std::int64_t CountByVector(const unsigned char *p, std::size_t len, char_tally &tally)
 {
-    std::size_t found = 0;
-    for (std::size_t i = 0; i < len; i += 64)
-        found += DecodeVector(p + i, len - i, points + found);
+    const D8 d;
+    constexpr std::size_t chunk = 256;
+    auto error = hn::IfThenElseZero(FirstBytes(d, len < 3 ? len : 3), Errors(d, p));
+    std::size_t found = 0, i = 0;
+    for (; i < len && i < chunk; i += 64)
+        found += DecodeVector<true>(p + i, len - i, points + found, error);
+    if (!points_spread(points, found)) {
+        for (; i < len; i += 64)
+            found += DecodeVector<true>(p + i, len - i, points + found, error);
+        if (!hn::AllTrue(d, hn::Eq(error, hn::Zero(d))) || !EndsWhole(p, len))
+            return -1;
+        stage_points(tally, points, found);
+        return static_cast<std::int64_t>(found);
+    }
+    if (!Validate(p, len))
+        return -1;
     stage_points(tally, points, found);
-    return static_cast<std::int64_t>(found);
+    std::int64_t total = static_cast<std::int64_t>(found);
+    for (std::size_t start = i; start < len; start += chunk) {
+        const std::size_t end = len - start < chunk ? len : start + chunk;
+        found = 0;
+        for (i = start; i < end; i += 64)
+            found += DecodeVector<false>(p + i, end - i, points + found, error);
+        stage_points(tally, points, found);
+        total += static_cast<std::int64_t>(found);
+    }
+    return total;
 }
 #endif
 
@@ -511,15 +616,18 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
             std::memset(copy + len, 0, padding);
             p = copy;
         }
-        if (!Validate(p, len))
-            break;
         // Up to one byte in eight not ASCII, counting by pairs is worth the zeros.
         const bool ascii_first = pairs && NonAsciiSample(p, len) * 8 <= (len < 1024 ? len : 1024);
 #if HWY_TARGET == HWY_AVX3_DL
-        r.characters += ascii_first ? CountCompressed(p, len, tally) : CountByVector(p, len, tally);
+        const std::int64_t counted = ascii_first ? CountCompressed(p, len, tally) : CountByVector(p, len, tally);
 #else
-        r.characters += ascii_first ? CountAsciiFirst(p, len, tally) : CountByUnit(p, len, pairs, tally);
+        const std::int64_t counted = !Validate(p, len) ? -1
+                                     : ascii_first     ? CountAsciiFirst(p, len, tally)
+                                                       : CountByUnit(p, len, pairs, tally);
 #endif
+        if (counted < 0)
+            break;
+        r.characters += counted;
         r.consumed = end;
     }
     return r;

@@ -217,6 +217,13 @@ TEST(VectorKernel, RandomTextAtEverySubblockSize)
         check_kernel_at(wraps, s);
     wraps[wraps.size() / 2] = '\xFF';
     check_kernel_at(wraps, 16384);
+    // Characters from every plane (counted in short lists), one of them
+    // often enough that its 8-bit counter wraps.
+    bytes planes;
+    for (int i = 0; i < 20000; ++i)
+        planes += random_char(rng, 4) + (i % 4 == 0 ? "\xF0\x9F\x98\x80" : "");
+    for (const std::size_t s : {std::size_t{1000}, std::size_t{16384}})
+        check_kernel_at(planes, s);
     check_kernel_at(bytes(100000, ' '), 16384);
     const bytes prose = prose_text(rng, 100000);
     for (const std::size_t s : {24, 63, 64, 65, 1000, 1025, 16384})
@@ -224,6 +231,16 @@ TEST(VectorKernel, RandomTextAtEverySubblockSize)
     // A sub-block that is ASCII but for one byte early in it, long enough
     // that its length does not fit in a signed byte.
     check_kernel_at(bytes(20, ' ') + "\x80" + bytes(146, ' '), 16384);
+    // A sequence cut short where a sub-block ends, the next sub-block
+    // beginning with a lead byte: the error is the earlier one.
+    for (const std::size_t sub : {64, 1000, 16384})
+        for (const bytes cut : {"\xC3", "\xE2\x82", "\xF0\x9F\x98"})
+            for (const bytes filler : {"x", "\xE6\x97\xA5"}) {  // ASCII or CJK before it
+                bytes s((sub - cut.size()) % filler.size(), 'x');
+                while (s.size() < sub - cut.size())
+                    s += filler;
+                check_kernel_at(s + cut + "\xE2\x82\xAC" + bytes(200, 'y'), sub);
+            }
 }
 
 // Every pair of bytes, completed by continuation bytes or cut short by ASCII;

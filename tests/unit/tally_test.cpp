@@ -50,6 +50,9 @@ int pipe_with(const std::string &bytes)
 
 TEST(Legality, AgreesWithShortestFormRuleUpToThreeBytes)
 {
+    // A sequence shorter than its lead byte asks for is not read past its end.
+    EXPECT_FALSE(legal({0xE2, 0x82}));
+    EXPECT_FALSE(legal({0xF0, 0x9F, 0x98}));
     for (unsigned b0 = 0; b0 < 0x100; ++b0) {
         const int e = utf8_extra_bytes[b0];
         if (e == 0) {

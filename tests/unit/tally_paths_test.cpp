@@ -217,6 +217,14 @@ TEST(VectorKernel, RandomTextAtEverySubblockSize)
         check_kernel_at(wraps, s);
     wraps[wraps.size() / 2] = '\xFF';
     check_kernel_at(wraps, 16384);
+    // Characters of one to three bytes only, more than 32 to a vector (the
+    // 16-bit decoding, both halves of a vector), one of them often enough
+    // that its counter wraps.
+    bytes bmp;
+    for (int i = 0; i < 30000; ++i)
+        bmp += i % 8 == 0 ? bytes("\xD0\xBC") : random_char(rng, 1 + static_cast<int>(rng() % 6) / 3 + (i % 16 == 1));
+    for (const std::size_t s : {std::size_t{63}, std::size_t{1000}, std::size_t{16384}})
+        check_kernel_at(bmp, s);
     // Characters from every plane (counted in short lists), one of them
     // often enough that its 8-bit counter wraps.
     bytes planes;

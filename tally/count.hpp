@@ -129,5 +129,8 @@ inline bool points_spread(const std::uint32_t *points, std::size_t n) noexcept
     return __builtin_popcountll(ranges) >= 8;
 }
 
+// The same for code points below 0x10000 in 16-bit numbers.
+void stage_bmp_points(char_tally &tally, const std::uint16_t *points, std::size_t n) noexcept;
+
 // Moves everything staged into the table and clears the stage.
 void count_flush(char_tally &tally) noexcept;

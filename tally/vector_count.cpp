@@ -483,20 +483,22 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally
 
 // The same for up to 32 sequences of at most three bytes (code points below
 // 0x10000), in 16-bit lanes: half the work a character, for most text that
-// is not mostly ASCII (CJK, Cyrillic, Greek and the like).
+// is not mostly ASCII (CJK, Cyrillic, Greek and the like). No table of lead
+// bits: a lead byte of three bytes shifted left by 12 keeps only its own
+// bits in 16, and one of two bytes (110xxxxx) shifted by 6 has its 110
+// taken out by an exclusive or.
 template <class V8>
 HWY_INLINE auto AssembleBmp(V8 b0, V8 b1, V8 b2)
 {
     const hn::DFromV<V8> d8;
     const hn::Rebind<std::uint16_t, decltype(d8)> d16;
-    const auto table_bits = hn::LoadDup128(d8, lead_bits);
     const auto six_bits = hn::Set(d8, 0x3F);
     const auto first = hn::PromoteTo(d16, b0);
-    const auto lead = hn::PromoteTo(d16, hn::And(b0, hn::TableLookupBytes(table_bits, hn::ShiftRight<4>(b0))));
-    const auto two = hn::Or(hn::ShiftLeft<6>(lead), hn::PromoteTo(d16, hn::And(b1, six_bits)));
-    const auto three = hn::Or(hn::ShiftLeft<6>(two), hn::PromoteTo(d16, hn::And(b2, six_bits)));
+    const auto high = hn::Or(hn::ShiftLeft<6>(first), hn::PromoteTo(d16, hn::And(b1, six_bits)));
+    const auto three = hn::Or(hn::ShiftLeft<6>(high), hn::PromoteTo(d16, hn::And(b2, six_bits)));
+    const auto two = hn::Xor(high, hn::Set(d16, 0xC0 << 6));
     return hn::IfThenElse(hn::Gt(first, hn::Set(d16, 0xDF)), three,
-                          hn::IfThenElse(hn::Lt(first, hn::Set(d16, 0x80)), lead, two));
+                          hn::IfThenElse(hn::Lt(first, hn::Set(d16, 0x80)), first, two));
 }
 
 // Decodes the characters that begin in p[0..len) (len at most 64, a vector

@@ -90,7 +90,9 @@ std::uint32_t flag_each_lists = 0;  // lists still to stage with stage_point
 }  // namespace
 }  // namespace count_stage
 
-void stage_points(char_tally &tally, const std::uint32_t *points, std::size_t n) noexcept
+namespace {
+template <class Point>
+void stage_list(char_tally &tally, const Point *points, std::size_t n) noexcept
 {
     using namespace count_stage;
     if (flag_each_lists > 0) {
@@ -113,6 +115,17 @@ void stage_points(char_tally &tally, const std::uint32_t *points, std::size_t n)
     }
     if (firsts > n / 32)
         flag_each_lists = 15;
+}
+}  // namespace
+
+void stage_points(char_tally &tally, const std::uint32_t *points, std::size_t n) noexcept
+{
+    stage_list(tally, points, n);
+}
+
+void stage_bmp_points(char_tally &tally, const std::uint16_t *points, std::size_t n) noexcept
+{
+    stage_list(tally, points, n);
 }
 
 void count_flush(char_tally &tally) noexcept

@@ -2,9 +2,10 @@
 // small counters that every decoded character goes to first, so that the
 // counting stays in the processor's caches. Both the scalar scan and the
 // vector kernel count through stage_ascii8 (pairs of ASCII bytes) and
-// stage_point (the other characters), the VBMI2 kernel also through
-// stage_ascii_run (bytes it counts by comparison); count_flush moves what is
-// staged into the table.
+// stage_point or stage_points (the other characters), the VBMI2 kernel also
+// through stage_ascii_run (bytes it counts by comparison) and
+// stage_bmp_points (characters it decoded as 16-bit numbers); count_flush
+// moves what is staged into the table.
 #pragma once
 
 #include <cstddef>
@@ -128,6 +129,9 @@ inline bool points_spread(const std::uint32_t *points, std::size_t n) noexcept
         ranges |= std::uint64_t{1} << (points[i] >> 15);
     return __builtin_popcountll(ranges) >= 8;
 }
+
+// The same for code points below 0x10000 in 16-bit numbers.
+void stage_bmp_points(char_tally &tally, const std::uint16_t *points, std::size_t n) noexcept;
 
 // Moves everything staged into the table and clears the stage.
 void count_flush(char_tally &tally) noexcept;

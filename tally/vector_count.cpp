@@ -44,6 +44,9 @@ constexpr std::size_t max_subblock = tally_vector_max_subblock;
 alignas(64) unsigned char buffer[padding + max_subblock + padding];
 // Code points decoded from the sub-block, with room for one vector beyond.
 alignas(64) std::uint32_t points[max_subblock + 64];
+// Those below 0x10000 decoded from vectors with no sequence of four bytes
+// (VBMI2 kernel), as 16-bit numbers.
+alignas(64) std::uint16_t bmp_points[max_subblock + 64];
 // The ASCII bytes of the sub-block that are counted by pairs, compressed
 // (VBMI2 kernel), with room for one vector beyond.
 alignas(64) unsigned char compressed[max_subblock + 64];
@@ -480,31 +483,35 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally
 
 // The same for up to 32 sequences of at most three bytes (code points below
 // 0x10000), in 16-bit lanes: half the work a character, for most text that
-// is not mostly ASCII (CJK, Cyrillic, Greek and the like).
+// is not mostly ASCII (CJK, Cyrillic, Greek and the like). No table of lead
+// bits: a lead byte of three bytes shifted left by 12 keeps only its own
+// bits in 16, and one of two bytes (110xxxxx) shifted by 6 has its 110
+// taken out by an exclusive or.
 template <class V8>
 HWY_INLINE auto AssembleBmp(V8 b0, V8 b1, V8 b2)
 {
     const hn::DFromV<V8> d8;
     const hn::Rebind<std::uint16_t, decltype(d8)> d16;
-    const auto table_bits = hn::LoadDup128(d8, lead_bits);
     const auto six_bits = hn::Set(d8, 0x3F);
     const auto first = hn::PromoteTo(d16, b0);
-    const auto lead = hn::PromoteTo(d16, hn::And(b0, hn::TableLookupBytes(table_bits, hn::ShiftRight<4>(b0))));
-    const auto two = hn::Or(hn::ShiftLeft<6>(lead), hn::PromoteTo(d16, hn::And(b1, six_bits)));
-    const auto three = hn::Or(hn::ShiftLeft<6>(two), hn::PromoteTo(d16, hn::And(b2, six_bits)));
+    const auto high = hn::Or(hn::ShiftLeft<6>(first), hn::PromoteTo(d16, hn::And(b1, six_bits)));
+    const auto three = hn::Or(hn::ShiftLeft<6>(high), hn::PromoteTo(d16, hn::And(b2, six_bits)));
+    const auto two = hn::Xor(high, hn::Set(d16, 0xC0 << 6));
     return hn::IfThenElse(hn::Gt(first, hn::Set(d16, 0xDF)), three,
-                          hn::IfThenElse(hn::Lt(first, hn::Set(d16, 0x80)), lead, two));
+                          hn::IfThenElse(hn::Lt(first, hn::Set(d16, 0x80)), first, two));
 }
 
 // Decodes the characters that begin in p[0..len) (len at most 64, a vector
 // and 16 bytes readable after p + len) by vector: the bytes that begin a
 // character and the three after each are compressed side by side, so that
-// only characters are decoded, not every byte position. Stores their code
-// points at `points` and returns how many there are. With kValidate, adds
-// to `error` the error bits of the bytes from p + 3 to p + len, from the
-// same four vectors.
+// only characters are decoded, not every byte position. Appends their code
+// points at `points`, or as 16-bit numbers at `points16` when the vector
+// holds no sequence of four bytes, moving that pointer past them. With
+// kValidate, adds to `error` the error bits of the bytes from p + 3 to
+// p + len, from the same four vectors.
 template <bool kValidate>
-HWY_INLINE std::size_t DecodeVector(const unsigned char *p, std::size_t len, std::uint32_t *points, hn::Vec<D8> &error)
+HWY_INLINE void DecodeVector(const unsigned char *p, std::size_t len, std::uint32_t *&points, std::uint16_t *&points16,
+                             hn::Vec<D8> &error)
 {
     const D8 d;
     const hn::RebindToSigned<D8> di;
@@ -519,27 +526,25 @@ HWY_INLINE std::size_t DecodeVector(const unsigned char *p, std::size_t len, std
         error = hn::Or(error, found);
     }
     const std::size_t found = hn::CountTrue(d, starts);
-    if (hn::AllFalse(d, hn::And(hn::Gt(v[0], hn::Set(d, 0xEF)), FirstBytes(d, len)))) {
-        // No sequence of four bytes: the three compressed vectors stay in
-        // registers, 32 characters a half.
-        const hn::Half<D8> d_half;
-        const hn::Rebind<std::uint16_t, decltype(d_half)> d16;
-        const hn::Half<decltype(d16)> d_quarter;
-        const auto b0 = hn::Compress(v[0], starts), b1 = hn::Compress(v[1], starts);
-        const auto b2 = hn::Compress(v[2], starts);
-        const auto store = [&](hn::Vec<decltype(d16)> c, std::size_t at) HWY_ATTR {
-            hn::StoreU(hn::PromoteTo(d32, hn::LowerHalf(d_quarter, c)), d32, points + at);
-            hn::StoreU(hn::PromoteTo(d32, hn::UpperHalf(d_quarter, c)), d32, points + at + 16);
-        };
-        store(AssembleBmp(hn::LowerHalf(d_half, b0), hn::LowerHalf(d_half, b1), hn::LowerHalf(d_half, b2)), 0);
-        if (found > 32)
-            store(AssembleBmp(hn::UpperHalf(d_half, b0), hn::UpperHalf(d_half, b1), hn::UpperHalf(d_half, b2)), 32);
-        return found;
-    }
-    hn::Vec<D8> b[4];
-    for (std::size_t k = 0; k < 4; ++k)
-        b[k] = hn::Compress(v[k], starts);
+    // Where characters begin, compressed once; each vector's bytes there are
+    // then picked by a permutation (VPERMB: one operation, where VPCOMPRESSB
+    // takes two).
+    const auto index = hn::Compress(hn::Iota(d, 0), starts).raw;
+    const auto pick = [&](int k) HWY_ATTR { return hn::Vec<D8>{_mm512_permutexvar_epi8(index, v[k].raw)}; };
     const hn::Half<D8> d_half;
+    if (hn::AllFalse(d, hn::And(hn::Gt(v[0], hn::Set(d, 0xEF)), FirstBytes(d, len)))) {
+        // No sequence of four bytes: 32 characters a half, kept in 16 bits.
+        const hn::Rebind<std::uint16_t, decltype(d_half)> d16;
+        const auto b0 = pick(0), b1 = pick(1), b2 = pick(2);
+        hn::StoreU(AssembleBmp(hn::LowerHalf(d_half, b0), hn::LowerHalf(d_half, b1), hn::LowerHalf(d_half, b2)), d16,
+                   points16);
+        if (found > 32)
+            hn::StoreU(AssembleBmp(hn::UpperHalf(d_half, b0), hn::UpperHalf(d_half, b1), hn::UpperHalf(d_half, b2)),
+                       d16, points16 + 32);
+        points16 += found;
+        return;
+    }
+    const hn::Vec<D8> b[4] = {pick(0), pick(1), pick(2), pick(3)};
     const hn::Half<decltype(d_half)> d_quarter;
     const auto quarter = [&](hn::Vec<D8> w, int q) HWY_ATTR {
         const auto half = q < 2 ? hn::LowerHalf(d_half, w) : hn::UpperHalf(d_half, w);
@@ -550,7 +555,18 @@ HWY_INLINE std::size_t DecodeVector(const unsigned char *p, std::size_t len, std
         hn::StoreU(Assemble(quarter(b[0], q), quarter(b[1], q), quarter(b[2], q), quarter(b[3], q), lead), d32,
                    points + 16 * q);
     }
-    return found;
+    points += found;
+}
+
+// Stages the code points decoded at points[0..n) and bmp_points[0..n16);
+// returns how many there are.
+HWY_INLINE std::int64_t StageDecoded(char_tally &tally, std::size_t n, std::size_t n16)
+{
+    if (n != 0)
+        stage_points(tally, points, n);
+    if (n16 != 0)
+        stage_bmp_points(tally, bmp_points, n16);
+    return static_cast<std::int64_t>(n + n16);
 }
 
 // Counts every character of p[0..len) by vectors of 64 bytes decoded whole,
@@ -566,28 +582,29 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, char_tally &
     const D8 d;
     constexpr std::size_t chunk = 256;
     auto error = hn::IfThenElseZero(FirstBytes(d, len < 3 ? len : 3), Errors(d, p));
-    std::size_t found = 0, i = 0;
+    std::uint32_t *out = points;
+    std::uint16_t *out16 = bmp_points;
+    std::size_t i = 0;
     for (; i < len && i < chunk; i += 64)
-        found += DecodeVector<true>(p + i, len - i, points + found, error);
-    if (!points_spread(points, found)) {
+        DecodeVector<true>(p + i, len - i, out, out16, error);
+    if (!points_spread(points, static_cast<std::size_t>(out - points))) {
         for (; i < len; i += 64)
-            found += DecodeVector<true>(p + i, len - i, points + found, error);
+            DecodeVector<true>(p + i, len - i, out, out16, error);
         if (!hn::AllTrue(d, hn::Eq(error, hn::Zero(d))) || !EndsWhole(p, len))
             return -1;
-        stage_points(tally, points, found);
-        return static_cast<std::int64_t>(found);
+        return StageDecoded(tally, static_cast<std::size_t>(out - points), static_cast<std::size_t>(out16 - bmp_points));
     }
     if (!Validate(p, len))
         return -1;
-    stage_points(tally, points, found);
-    std::int64_t total = static_cast<std::int64_t>(found);
+    std::int64_t total =
+        StageDecoded(tally, static_cast<std::size_t>(out - points), static_cast<std::size_t>(out16 - bmp_points));
     for (std::size_t start = i; start < len; start += chunk) {
         const std::size_t end = len - start < chunk ? len : start + chunk;
-        found = 0;
+        out = points;
+        out16 = bmp_points;
         for (i = start; i < end; i += 64)
-            found += DecodeVector<false>(p + i, end - i, points + found, error);
-        stage_points(tally, points, found);
-        total += static_cast<std::int64_t>(found);
+            DecodeVector<false>(p + i, end - i, out, out16, error);
+        total += StageDecoded(tally, static_cast<std::size_t>(out - points), static_cast<std::size_t>(out16 - bmp_points));
     }
     return total;
 }

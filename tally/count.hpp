@@ -116,6 +116,8 @@ inline void stage_point(char_tally &tally, std::uint32_t c) noexcept
 // counters is not zero. (Fetching the counters ahead of the increments
 // measured slower: the 8-bit counters mostly stay in the caches.)
 void stage_points(char_tally &tally, const std::uint32_t *points, std::size_t n) noexcept;
+// The same for code points below 0x10000 in 16-bit numbers.
+void stage_bmp_points(char_tally &tally, const std::uint16_t *points, std::size_t n) noexcept;
 
 // Whether the first 64 of a list of code points (at least 32 of them) fall
 // in 8 or more of the 34 ranges of 32 Ki code points, as in text of a
@@ -129,9 +131,6 @@ inline bool points_spread(const std::uint32_t *points, std::size_t n) noexcept
         ranges |= std::uint64_t{1} << (points[i] >> 15);
     return __builtin_popcountll(ranges) >= 8;
 }
-
-// The same for code points below 0x10000 in 16-bit numbers.
-void stage_bmp_points(char_tally &tally, const std::uint16_t *points, std::size_t n) noexcept;
 
 // Moves everything staged into the table and clears the stage.
 void count_flush(char_tally &tally) noexcept;

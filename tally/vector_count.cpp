@@ -503,14 +503,14 @@ HWY_INLINE auto AssembleBmp(V8 b0, V8 b1, V8 b2)
 
 // Decodes the characters that begin in p[0..len) (len at most 64, a vector
 // and 16 bytes readable after p + len) by vector: the bytes that begin a
-// character and the three after each are compressed side by side, so that
+// character and the three after each are gathered side by side, so that
 // only characters are decoded, not every byte position. Appends their code
-// points at `points`, or as 16-bit numbers at `points16` when the vector
-// holds no sequence of four bytes, moving that pointer past them. With
+// points at `out`, or as 16-bit numbers at `out16` when the vector holds no
+// sequence of four bytes, moving that pointer past them. With
 // kValidate, adds to `error` the error bits of the bytes from p + 3 to
 // p + len, from the same four vectors.
 template <bool kValidate>
-HWY_INLINE void DecodeVector(const unsigned char *p, std::size_t len, std::uint32_t *&points, std::uint16_t *&points16,
+HWY_INLINE void DecodeVector(const unsigned char *p, std::size_t len, std::uint32_t *&out, std::uint16_t *&out16,
                              hn::Vec<D8> &error)
 {
     const D8 d;
@@ -537,11 +537,11 @@ HWY_INLINE void DecodeVector(const unsigned char *p, std::size_t len, std::uint3
         const hn::Rebind<std::uint16_t, decltype(d_half)> d16;
         const auto b0 = pick(0), b1 = pick(1), b2 = pick(2);
         hn::StoreU(AssembleBmp(hn::LowerHalf(d_half, b0), hn::LowerHalf(d_half, b1), hn::LowerHalf(d_half, b2)), d16,
-                   points16);
+                   out16);
         if (found > 32)
             hn::StoreU(AssembleBmp(hn::UpperHalf(d_half, b0), hn::UpperHalf(d_half, b1), hn::UpperHalf(d_half, b2)),
-                       d16, points16 + 32);
-        points16 += found;
+                       d16, out16 + 32);
+        out16 += found;
         return;
     }
     const hn::Vec<D8> b[4] = {pick(0), pick(1), pick(2), pick(3)};
@@ -553,9 +553,9 @@ HWY_INLINE void DecodeVector(const unsigned char *p, std::size_t len, std::uint3
     for (int q = 0; q < 4 && found > 16 * static_cast<std::size_t>(q); ++q) {
         hn::Vec<D32> lead;
         hn::StoreU(Assemble(quarter(b[0], q), quarter(b[1], q), quarter(b[2], q), quarter(b[3], q), lead), d32,
-                   points + 16 * q);
+                   out + 16 * q);
     }
-    points += found;
+    out += found;
 }
 
 // Stages the code points decoded at points[0..n) and bmp_points[0..n16);

@@ -6,7 +6,8 @@
 #                                             msgfmt (gettext), Highway's headers
 #   bash scripts/install-packages.sh test    build's, and the test suite's:
 #                                             GoogleTest, Python 3, the locale
-#                                             sources, groff and man-db
+#                                             sources, groff, man-db and
+#                                             objdump (binutils)
 #   bash scripts/install-packages.sh ci      test's, and the rest of .ci/run's:
 #                                             the Debian package check, clang and
 #                                             its sanitizer runtime, valgrind,
@@ -21,7 +22,7 @@
 set -euo pipefail
 
 build=(cmake make g++ gettext libhwy-dev)
-test=("${build[@]}" libgtest-dev python3 locales groff-base man-db)
+test=("${build[@]}" libgtest-dev python3 locales groff-base man-db binutils)
 ci=("${test[@]}" clang libclang-rt-14-dev valgrind binutils dpkg-dev lintian mmdebstrap
     g++-i686-linux-gnu g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user)
 # The cross builds' targets (tests/cross.sh), as Debian names them.

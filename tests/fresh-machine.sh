@@ -64,6 +64,12 @@ step=$SECONDS
 echo "fresh-machine: as root: ${commands[0]}"
 chroot "$root" "${clean_env[@]}" HOME=/root bash -c "cd $checkout && ${commands[0]}"
 echo "fresh-machine: the first command took $((SECONDS - step)) s"
+# Built without the tests, the first command makes the four programs and nothing else.
+built=$(ls "$root$checkout/build/bin" | tr '\n' ' ')
+if [ "$built" != "RuneAnatomy runeflip runepair runetally " ]; then
+  echo "fresh-machine: the first command built $built, not just the four programs" >&2
+  exit 1
+fi
 step=$SECONDS
 echo "fresh-machine: as a user with sudo: ${commands[1]}"
 chroot "$root" "${clean_env[@]}" HOME=/home/user runuser -u user -- bash -c "cd $checkout && ${commands[1]}"

@@ -1,10 +1,10 @@
 // Highway's run-time dispatch functions (those of hwy/targets.h and
 // hwy/base.h that HWY_DYNAMIC_DISPATCH and the tests call), so that the
 // programs link no Highway library, only use its headers. Linking Debian's
-// libhwy1 (1.0.3) instead costs every start about 3 ms (a program that only
-// asks for the targets: 4 ms against 1 ms, CPU time and wall clock alike):
-// its static initialiser calibrates a timer, and it brings in libstdc++, libm
-// and libgcc_s. These functions follow Highway 1.0's targets.h; the configure
+// libhwy1 (1.0.3) instead would slow every start (bench/RESULTS.md, "Start-up
+// and the Highway library"): its static initialiser calibrates a timer, and
+// it brings in libstdc++, libm and libgcc_s. These functions follow Highway
+// 1.0's targets.h; the configure
 // step refuses any other version (common/CMakeLists.txt), and
 // tests/unit/vector_targets_test.cpp holds the detection to the compiler's.
 //

@@ -1,9 +1,14 @@
-// The offset conversion.
+// The offset conversion, and moving on to the offset on standard input.
 #include "input.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <unistd.h>
+
+#include "io.hpp"
 
 std::optional<long long> parse_offset(const char *text) noexcept
 {
@@ -28,4 +33,24 @@ std::optional<long long> parse_offset(const char *text) noexcept
     if (end == text || *end != '\0' || !fits)
         return std::nullopt;
     return value;
+}
+
+skip_result skip_input(int fd, long long offset) noexcept
+{
+    // Any failed lseek falls back to reading: ESPIPE for a pipe, socket or
+    // terminal, EINVAL where the sum would pass the largest file offset,
+    // which reading then finds to lie past the end.
+    if (offset == 0 || ::lseek(fd, static_cast<off_t>(offset), SEEK_CUR) >= 0)
+        return skip_result::done;
+    static std::array<unsigned char, 1 << 16> dropped;
+    while (offset > 0) {
+        const auto want = static_cast<std::size_t>(std::min<long long>(offset, dropped.size()));
+        const ssize_t n = read_once(fd, dropped.data(), want);
+        if (n < 0)
+            return skip_result::failed;
+        if (n == 0)
+            return skip_result::ended;
+        offset -= n;
+    }
+    return skip_result::done;
 }

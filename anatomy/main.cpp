@@ -23,6 +23,10 @@ constexpr char help_text[] =
     "Determine and explain the validity of a potential UTF-8 byte sequence\n"
     "%s: ((-o Offset) <file name>)\n";
 constexpr char usage_line[] = "Usage: %s [-hv] [-o offset] [file]\n";
+constexpr char long_help_text[] =
+    "       -o Start at this byte of the file; on standard input, skip this many\n"
+    "          bytes from where it stands.\n"
+    "       Options come before the file name; a second operand is refused.\n";
 
 // The version block, a format for the tool's name, the version, the build
 // date and the copyright line.
@@ -48,6 +52,7 @@ constexpr char version_text[] =
     }
     std::printf(usage_line, tool_name);
     std::printf(help_text, tool_name);
+    std::fputs(long_help_text, stdout);
     finish(status_ok);
 }
 
@@ -59,6 +64,21 @@ constexpr char version_text[] =
     }
     std::printf(version_text, tool_name, runekit_version, runekit_build_date, runekit_copyright);
     finish(status_ok);
+}
+
+// The ends of a run that finds no sequence to explain: a failed positioning
+// (status_invalid) or read (status_trouble) gives the system's description
+// alone; an input that ends before its first byte, the tool's own message.
+[[noreturn]] void system_failure(int error, int status) noexcept
+{
+    write_message("%s\n", std::strerror(error));
+    finish(status);
+}
+
+[[noreturn]] void no_first_byte() noexcept
+{
+    write_message("%s: could not read first byte from input.\n", tool_name);
+    finish(status_trouble);
 }
 
 // Opens the named file and positions it at `offset` from its start, or
@@ -74,11 +94,24 @@ constexpr char version_text[] =
         write_message("%s\n%s: unable to open file %s\n", std::strerror(errno), tool_name, path);
         finish(status_trouble);
     }
-    if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
-        write_message("%s\n", std::strerror(errno));
-        finish(status_invalid);
-    }
+    if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+        system_failure(errno, status_invalid);
     return fd;
+}
+
+// Moves standard input on by `offset` bytes from where it stands, or reports
+// why not and ends the run: a negative offset as a file's lseek would refuse
+// it, the end of the input as an offset past the end of a file.
+[[nodiscard]] int position_stdin(long long offset) noexcept
+{
+    if (offset < 0)
+        system_failure(EINVAL, status_invalid);
+    const skip_result skipped = skip_input(STDIN_FILENO, offset);
+    if (skipped == skip_result::failed)
+        system_failure(errno, status_trouble);
+    if (skipped == skip_result::ended)
+        no_first_byte();
+    return STDIN_FILENO;
 }
 
 // Reads the lead byte and the continuation bytes it announces into `buffer`;
@@ -87,14 +120,10 @@ constexpr char version_text[] =
 [[nodiscard]] int read_sequence(int fd, std::span<unsigned char> buffer) noexcept
 {
     const ssize_t first = read_once(fd, buffer.data(), 1);
-    if (first < 0) {
-        write_message("%s\n", std::strerror(errno));
-        finish(status_trouble);
-    }
-    if (first == 0) {
-        write_message("%s: could not read first byte from input.\n", tool_name);
-        finish(status_trouble);
-    }
+    if (first < 0)
+        system_failure(errno, status_trouble);
+    if (first == 0)
+        no_first_byte();
     if (is_whole_verdict(buffer[0]))
         return 1;
     const auto extra = static_cast<std::size_t>(utf8_extra_bytes[buffer[0]]);
@@ -137,7 +166,13 @@ int main(int argc, char **argv)
         }
     }
 
-    const int fd = optind < argc ? open_operand(argv[optind], offset) : STDIN_FILENO;
+    // Scanning stopped at the first operand, so anything after it, an
+    // option included, is refused before the file is opened.
+    if (argc - optind > 1) {
+        write_message("%s: extra operand %s\n", tool_name, argv[optind + 1]);
+        finish(status_invalid);
+    }
+    const int fd = optind < argc ? open_operand(argv[optind], offset) : position_stdin(offset);
     std::array<unsigned char, anatomy_max_bytes> buffer{};
     const int present = read_sequence(fd, buffer);
     finish(explain_sequence(stdout, buffer, present));

@@ -15,7 +15,12 @@ keys hold a Python expression giving bytes instead):
   stdin       bytes on standard input            stdin-py
   stdin-mode  pipe (default), file (a regular file), dir (a directory),
               closed, chunks (stdin-chunks-py: list of bytes, written with a
-              pause between them), devnull
+              pause between them), devnull, tty (a pseudo-terminal, the
+              bytes typed on it before the run: text that its line
+              discipline hands over a line at a time; \x04 at the start of
+              a line ends the input, which otherwise never ends)
+  stdin-taken bytes of standard input that a reader before the program took
+              (as `{ dd bs=N count=1; prog; } < file` does); file mode only
   file        bytes of a temporary file; "@FILE@" in args is its path
   file2       bytes of a second one, "@FILE2@"
   fifo        "yes": "@FIFO@" in args is a FIFO with a writer attached;
@@ -51,6 +56,7 @@ is absent means "empty" for stdout and stderr.
 import argparse
 import difflib
 import os
+import pty
 import re
 import resource
 import shlex
@@ -194,8 +200,21 @@ def stdin_file(case, workdir, data):
     return os.open(path, os.O_RDONLY), None
 
 
+# The master sides of the terminals of stdin-mode tty, open until the case
+# has run: a terminal whose master is closed is hung up, its input lost.
+terminals = []
+
+
+def stdin_tty(case, workdir, data):
+    master, slave = pty.openpty()
+    os.write(master, data)
+    terminals.append(master)
+    return slave, None
+
+
 STDIN_MODES = {
     "pipe": stdin_pipe,
+    "tty": stdin_tty,
     "chunks": stdin_chunks,
     "file": stdin_file,
     "dir": lambda case, workdir, data: (os.open(workdir, os.O_RDONLY | os.O_DIRECTORY), None),
@@ -286,6 +305,10 @@ def run_case(case, opts, workdir):
     if stdout_to not in STDOUT_TARGETS:
         sys.exit(f"unknown stdout-to {stdout_to}")
     stdin, feeder = STDIN_MODES[mode](case, workdir, value_of(case, "stdin", subst) or b"")
+    if "stdin-taken" in case:
+        if mode != "file":
+            sys.exit("stdin-taken needs stdin-mode file")
+        os.read(stdin, int(case["stdin-taken"]))
     stdout = STDOUT_TARGETS[stdout_to](workdir)
     err_file = os.path.join(workdir, "stderr")
     with open(err_file, "wb") as stderr:
@@ -299,8 +322,9 @@ def run_case(case, opts, workdir):
         feeder.join()
     if stdout is not None:
         stdout.close()
-    for fd in keep_open:
+    for fd in keep_open + terminals:
         os.close(fd)
+    terminals.clear()
 
     got = {
         "stdout": open(os.path.join(workdir, "stdout"), "rb").read() if stdout_to == "pipe" else b"",

@@ -34,8 +34,8 @@ struct padded_bytes {
 
 // The line reader. block[start..end) is what it holds and has not handed
 // out; a line that is not whole there is moved to the front of the block
-// before more is read behind it, and the block grows for a line longer than
-// it. Every line is handed out in place.
+// before more is read behind it, and the block grows when that line and a
+// read behind it do not fit. Every line is handed out in place.
 struct line_reader {
     int fd = -1;
     padded_bytes block;

@@ -1,13 +1,11 @@
-// runeflip's input and output: lines read from a descriptor in large blocks,
-// and output gathered in a large buffer that is written with write(2).
+// runeflip's input and output: lines read from a descriptor with read(2) in
+// large blocks, and output gathered in a large buffer that is written with
+// write(2).
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 #include <span>
-
-#include <sys/mman.h>
 
 enum class read_status { line, end, read_error, no_memory };
 
@@ -34,38 +32,16 @@ struct padded_bytes {
 // time. false if the storage is not available (`b` is then unchanged).
 [[nodiscard]] bool reserve_bytes(padded_bytes &b, std::size_t needed) noexcept;
 
-// Address space mapped with mmap, unmapped with its owner.
-struct mapped_bytes {
-    unsigned char *base = nullptr;
-    std::size_t size = 0;
-    mapped_bytes() = default;
-    mapped_bytes(const mapped_bytes &) = delete;
-    mapped_bytes &operator=(const mapped_bytes &) = delete;
-    ~mapped_bytes() { if (base != nullptr) munmap(base, size); }
-};
-
-// Unmaps `m` now.
-void unmap(mapped_bytes &m) noexcept;
-
-// The line reader. text[start..end) is what it holds and has not handed out.
-// text is the block that read(2) fills, and `spill` gathers a line that
-// crosses the end of a block; or, for a regular file longer than a block,
-// text is the file mapped from the descriptor's offset `origin` on, with
-// `mapped` bytes at the start, and `end` moves a block at a time. The
-// descriptor's offset is then kept at origin + end: where reading by blocks
-// would have left it.
+// The line reader. block[start..end) is what it holds and has not handed
+// out; a line that is not whole there is moved to the front of the block
+// before more is read behind it, and the block grows when that line and a
+// read behind it do not fit. Every line is handed out in place.
 struct line_reader {
     int fd = -1;
     padded_bytes block;
-    const unsigned char *text = nullptr;
     std::size_t start = 0, end = 0;
     bool at_end = false;
-    padded_bytes spill;
-    std::size_t spill_used = 0;
     int error = 0;  // errno of a read_error
-    mapped_bytes map;  // the file with a page of padding on either side
-    std::uint64_t origin = 0;
-    std::size_t mapped = 0, released = 0;  // map.base[0..released) is dropped from memory
 };
 
 // Output gathered for one write(2): `used` bytes of `bytes` filled.
@@ -74,12 +50,8 @@ struct output_buffer {
     std::size_t used = 0;
 };
 
-// Sets up `r` to read `fd`, mapping it if it is a regular file longer than
-// a block; false if the block could not be allocated.
+// Sets up `r` to read `fd`; false if the block could not be allocated.
 [[nodiscard]] bool open_reader(line_reader &r, int fd) noexcept;
-
-// Unmaps the input and goes on with read(2) from text[from] on.
-void read_from(line_reader &r, std::size_t from) noexcept;
 
 // Hands out the next line, without its newline, in `line`. Every byte value is
 // data; a last line without a newline is a line; `end` means no line is left.

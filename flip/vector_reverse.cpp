@@ -49,9 +49,6 @@ std::size_t ReverseLines(const unsigned char *, std::size_t, unsigned char *, st
 using D8 = hn::CappedTag<std::uint8_t, 64>;
 using V8 = hn::Vec<D8>;
 
-// How far ahead of the newline search the text is fetched into the cache.
-constexpr std::size_t prefetch_distance = 4096;
-
 // Indexes that reverse the bytes within each 16-byte block.
 alignas(16) constexpr std::uint8_t reverse_in_block[16] = {15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
 
@@ -212,10 +209,6 @@ std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned c
         std::size_t end = at;
         auto high = hn::Zero(d);
         for (;;) {
-            // A mapped input comes from memory, not from the cache as
-            // a block just read does, and its pages are not contiguous, so
-            // the processor's own prefetching stops at every page end.
-            __builtin_prefetch(text + end + prefetch_distance);
             const auto v = hn::LoadU(d, text + end);
             const std::intptr_t found = hn::FindFirstTrue(d, hn::Eq(v, newline));
             if (found >= 0) {
@@ -277,7 +270,7 @@ void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_n
     std::uint64_t lines = 0;
     using namespace flip_vector;
     const std::size_t taken = HWY_DYNAMIC_DISPATCH(ReverseLines)(
-        r.text + r.start, r.end - r.start, out.bytes.data() + out.used, out.bytes.size - out.used, &lines);
+        r.block.data() + r.start, r.end - r.start, out.bytes.data() + out.used, out.bytes.size - out.used, &lines);
     r.start += taken;
     out.used += taken;
     line_number += lines;

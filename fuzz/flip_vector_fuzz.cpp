@@ -1,7 +1,8 @@
 // runeflip's vector kernel on any line, and the work loop on the input taken
 // as text of many lines (from a file and from a pipe), on every Highway
 // target this build compiled and the processor runs, against reverse_line
-// (the checks of flip_differential.hpp).
+// (the checks of flip_differential.hpp, which also fail when a target the
+// processor has was not run).
 // The garbage around the line is chosen by the last input byte.
 #include <cstdint>
 #include <cstdio>

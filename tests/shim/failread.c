@@ -13,17 +13,13 @@
  * descriptor open on that file (same device and inode), such as a file the
  * program opens itself; a descriptor number would not do, since what else is
  * open differs under valgrind, whose launcher also reads files of its own.
- * A mapping of a gated descriptor is refused (ENODEV, as for a file that
- * cannot be mapped), so that a program that maps its input reads it with
- * read(2) instead and meets the failure there. Other descriptors are not
- * touched.
+ * Other descriptors are not touched.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -97,16 +93,4 @@ ssize_t tee(int fd_in, int fd_out, size_t len, unsigned int flags)
     if (left > 0 && len > (unsigned long long)left)
         len = (size_t)left;
     return real_tee(fd_in, fd_out, len, flags);
-}
-
-void *mmap(void *addr, size_t length, int prot, int flags, int fd, off_t offset)
-{
-    static void *(*real_mmap)(void *, size_t, int, int, int, off_t);
-    if (real_mmap == NULL)
-        real_mmap = (void *(*)(void *, size_t, int, int, int, off_t))dlsym(RTLD_NEXT, "mmap");
-    if (fd >= 0 && (flags & MAP_ANONYMOUS) == 0 && gated(fd)) {
-        errno = ENODEV;
-        return MAP_FAILED;
-    }
-    return real_mmap(addr, length, prot, flags, fd, offset);
 }

@@ -5,6 +5,7 @@
 // and otherwise what differs.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include <sys/mman.h>
+#include <sys/mman.h>  // memfd_create
 #include <unistd.h>
 
 #include "flip.hpp"
@@ -54,21 +55,64 @@ inline reverse_result reverse_line_bytewise(std::span<const unsigned char> line,
     return {reverse_status::reversed, n, 0, 0, 0};
 }
 
-// Runs `check` with each vector target chosen in turn (once, as built,
-// without vector kernels); the first mismatch.
-template <class Check> const char *on_every_target(Check check)
+#if RUNEKIT_VECTOR
+// The vector target whose code the dispatch last called, read from
+// Highway's record of its choice; 0 when nothing was dispatched since the
+// targets were last set, or the fallback was.
+inline std::int64_t dispatched_target()
+{
+#if (HWY_TARGETS & (HWY_TARGETS - 1)) == 0
+    return HWY_STATIC_TARGET;  // one target built: called without a choice
+#else
+    const std::size_t index = hwy::GetChosenTarget().GetIndex();
+    if (index == 0 || index > HWY_MAX_DYNAMIC_TARGETS)
+        return 0;
+    return std::int64_t{1} << (index - 1 + HWY_HIGHEST_TARGET_BIT + 1 - HWY_MAX_DYNAMIC_TARGETS);
+#endif
+}
+
+// Every vector target the checks have run, each once.
+inline std::vector<std::int64_t> ran;
+#endif
+
+// Whether on_every_target has set a vector target, whose kernel takes the
+// lines that qualify; without one the kernel takes none.
+inline bool vector_target_set = false;
+
+// Runs `check` with each vector target the processor runs chosen in turn
+// (once as built where there is none); the first mismatch. A check that
+// `dispatches` must run the kernel of every target the processor has (see
+// processor_targets): one it did not is a failure too.
+template <class Check> const char *on_every_target(Check check, bool dispatches)
 {
 #if RUNEKIT_VECTOR
+    if (vector_targets().empty())
+        return check();
+    std::vector<std::int64_t> here;
     for (const std::int64_t target : vector_targets()) {
         hwy::SetSupportedTargetsForTest(target);
-        if (const char *wrong = check()) {
+        vector_target_set = true;
+        const char *wrong = check();
+        vector_target_set = false;
+        if (const std::int64_t called = dispatched_target(); called != 0) {
+            here.push_back(called);
+            if (std::find(ran.begin(), ran.end(), called) == ran.end())
+                ran.push_back(called);
+        }
+        if (wrong != nullptr) {
             hwy::SetSupportedTargetsForTest(0);
             return wrong;
         }
     }
     hwy::SetSupportedTargetsForTest(0);
-    return nullptr;
+    static std::string missing;
+    missing = dispatches ? targets_not_run(here) : "";
+    if (missing.empty())
+        return nullptr;
+    missing = "the kernel was not run on the vector targets " + missing;
+    return missing.c_str();
 #else
+    (void)dispatches;
     return check();
 #endif
 }
@@ -115,9 +159,9 @@ inline std::string random_line(std::mt19937 &rng, std::size_t size)
 // flip_vector_padding bytes around it (so that the sanitizer builds catch an
 // access beyond them) filled, as `seed` chooses, with bytes that look like
 // leads, continuation bytes and newlines; the output has exactly that much
-// room behind it. The kernel must take exactly the lines that qualify and
-// write what reverse_line writes; reverse_line_fast must always give
-// reverse_line's result.
+// room behind it. The kernel must take exactly the lines that qualify (none
+// where no vector target runs) and write what reverse_line writes;
+// reverse_line_fast must always give reverse_line's result.
 inline const char *check_line(const unsigned char *line, std::size_t n, unsigned seed)
 {
     const std::size_t pad = flip_vector_padding;
@@ -135,9 +179,10 @@ inline const char *check_line(const unsigned char *line, std::size_t n, unsigned
         std::memcpy(in.data() + pad, line, n);
     const std::span<const unsigned char> placed{in.data() + pad, n};
     return on_every_target([&]() -> const char * {
-        if (flip_vector_reverse(placed, out.data()) != should)
-            return should ? "the kernel left out a line that qualifies" : "the kernel took a line that needs care";
-        if (should && std::memcmp(out.data(), want.data(), n) != 0)
+        const bool take = should && vector_target_set;
+        if (flip_vector_reverse(placed, out.data()) != take)
+            return take ? "the kernel left out a line that qualifies" : "the kernel took a line it must leave";
+        if (take && std::memcmp(out.data(), want.data(), n) != 0)
             return "the kernel's text";
         const reverse_result fast = reverse_line_fast(placed, out.data());
         if (fast.status != ref.status || fast.position != ref.position || fast.needed != ref.needed ||
@@ -145,7 +190,7 @@ inline const char *check_line(const unsigned char *line, std::size_t n, unsigned
             (ref.status == reverse_status::reversed && std::memcmp(out.data(), want.data(), n) != 0))
             return "reverse_line_fast";
         return nullptr;
-    });
+    }, true);
 }
 
 // What the work loop must write for `text`, and how it must end: the lines
@@ -186,9 +231,9 @@ inline int file_of(const unsigned char *text, std::size_t size)
     return fd;
 }
 
-// flip_stream on `text` from a regular file (mapped, if longer than a
-// block) and from a pipe (read): the reference's output and outcome, the
-// line number and report of a line cut short included.
+// flip_stream on `text` from a regular file or from a pipe: the
+// reference's output and outcome, the line number and report of a line cut
+// short included. Any text but an empty one reaches the kernel.
 inline const char *check_stream(const unsigned char *text, std::size_t size, bool piped)
 {
     std::vector<unsigned char> want_output;
@@ -227,6 +272,6 @@ inline const char *check_stream(const unsigned char *text, std::size_t size, boo
                                                 got.cut.needed != want.cut.needed || got.cut.present != want.cut.present))
             return "the work loop's truncation report";
         return output == want_output ? nullptr : "the work loop's output";
-    });
+    }, size != 0);
 }
 }  // namespace flip_check

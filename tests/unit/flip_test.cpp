@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <random>
 #include <string>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -359,79 +358,4 @@ TEST(Stream, ReadAndWriteErrors)
     close(full);
     close(in);
     close(out);
-}
-
-namespace {
-// flip_stream on `text` from a regular file whose offset is `from`, into a
-// pipe of one page, and the file cut to `cut` bytes once the first output
-// has come (the loop, with its small buffers, is then still near the start).
-std::string flip_cut_file(const std::string &text, off_t from, off_t cut, flip_outcome &o, off_t &left_at)
-{
-    const int in = flip_check::file_of(reinterpret_cast<const unsigned char *>(text.data()), text.size());
-    int pipe_ends[2];
-    EXPECT_EQ(pipe(pipe_ends), 0);
-    fcntl(pipe_ends[1], F_SETPIPE_SZ, 4096);
-    lseek(in, from, SEEK_SET);
-    std::thread work([&] {
-        o = flip_stream(in, pipe_ends[1], false);
-        close(pipe_ends[1]);
-    });
-    std::string output;
-    char buf[4096];
-    for (ssize_t got; (got = read(pipe_ends[0], buf, sizeof buf)) > 0;) {
-        if (output.empty() && ftruncate(in, cut) != 0)
-            ADD_FAILURE() << "cannot cut the file";
-        output.append(buf, static_cast<std::size_t>(got));
-    }
-    work.join();
-    left_at = lseek(in, 0, SEEK_CUR);
-    close(pipe_ends[0]);
-    close(in);
-    return output;
-}
-
-// What the loop must write for `text`, and how it must end.
-std::string reference_output(const std::string &text, flip_end &end)
-{
-    std::vector<unsigned char> output;
-    end = flip_check::reference_stream(reinterpret_cast<const unsigned char *>(text.data()), text.size(), output).end;
-    return std::string(output.begin(), output.end());
-}
-}  // namespace
-
-// A mapped file cut short while it is read (at a page boundary and inside a
-// page, whose rest then reads as zeros): no SIGBUS, and the outcome reading
-// alone would give, the file ending where it was cut, with the descriptor
-// left at that end.
-TEST(MappedInput, FileCutWhileRead)
-{
-    std::mt19937 rng(5);
-    std::string text;
-    while (text.size() < 200000)
-        text += flip_check::random_line(rng, rng() % 90) + '\n';
-    for (const off_t cut : {off_t{65536}, off_t{100037}, static_cast<off_t>(text.size())}) {
-        flip_outcome o{};
-        off_t left_at = 0;
-        const std::string output = flip_cut_file(text, 0, cut, o, left_at);
-        flip_end end;
-        EXPECT_TRUE(output == reference_output(text.substr(0, static_cast<std::size_t>(cut)), end)) << "cut at " << cut;
-        EXPECT_EQ(o.end, end);
-        EXPECT_EQ(left_at, cut);
-    }
-}
-
-// A mapped file read from an offset that is not on a page boundary.
-TEST(MappedInput, StartsAtTheDescriptorsOffset)
-{
-    std::mt19937 rng(6);
-    std::string text;
-    while (text.size() < 50000)
-        text += flip_check::random_line(rng, rng() % 90) + '\n';
-    flip_outcome o{};
-    off_t left_at = 0;
-    const std::string output = flip_cut_file(text, 5001, static_cast<off_t>(text.size()), o, left_at);
-    flip_end end;
-    EXPECT_TRUE(output == reference_output(text.substr(5001), end));
-    EXPECT_EQ(o.end, end);
-    EXPECT_EQ(left_at, static_cast<off_t>(text.size()));
 }

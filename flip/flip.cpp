@@ -43,6 +43,7 @@ struct flip_loop {
     output_buffer out;
     int fd;
     bool by_line;
+    line_reverser reverser;  // nullptr: by characters, through the vector kernel
     std::uint64_t line_number = 0;
     std::size_t line_from = 0;  // where in reader.text the work in progress began
 };
@@ -56,7 +57,8 @@ flip_outcome run(flip_loop &s) noexcept
         // The whole lines the reader holds, through the vector kernel where
         // it applies; the next line, whatever it is, comes from read_line.
         s.line_from = reader.start;
-        flip_vector_lines(reader, out, s.line_number);
+        if (s.reverser == nullptr)
+            flip_vector_lines(reader, out, s.line_number);
         if (int error = s.by_line ? flush_output(out, s.fd) : 0; error != 0)
             return {flip_end::write_error, error, 0, {}};
         s.line_from = reader.start;
@@ -68,7 +70,8 @@ flip_outcome run(flip_loop &s) noexcept
                                      reader.error, 0, {}});
         if (const flip_outcome room = reserve_output(out, s.fd, line.size() + 1); room.end != flip_end::done)
             return room;
-        const reverse_result r = reverse_line_fast(line, out.bytes.data() + out.used);
+        unsigned char *to = out.bytes.data() + out.used;
+        const reverse_result r = s.reverser != nullptr ? s.reverser(line, to) : reverse_line_fast(line, to);
         if (r.status == reverse_status::truncated)
             return ended(out, s.fd, {flip_end::truncated, 0, s.line_number + 1, r});
         out.used += static_cast<std::size_t>(r.length);
@@ -102,9 +105,9 @@ void on_fault(int, siginfo_t *info, void *) noexcept
 }
 }  // namespace
 
-flip_outcome flip_stream(int in, int fd, bool by_line) noexcept
+flip_outcome flip_stream(int in, int fd, bool by_line, line_reverser reverser) noexcept
 {
-    flip_loop s{{}, {}, fd, by_line};
+    flip_loop s{{}, {}, fd, by_line, reverser};
     if (!open_reader(s.reader, in) || !reserve_bytes(s.out.bytes, output_bytes))
         return {flip_end::no_memory, 0, 0, {}};
     // The reader's and the output's padding cover the vector kernel's.

@@ -1,0 +1,157 @@
+// runeflip -g (see grapheme.hpp).
+#include "grapheme.hpp"
+
+#include <array>
+#include <cstring>
+
+#include <utf8proc.h>
+
+#include "utf8.hpp"
+#include "vector_reverse.hpp"
+
+namespace {
+// can_join's answers, learnt from the library a block of 256 code points at
+// a time, when a code point of the block is first asked about: no table is
+// built at start-up, and text of a few scripts touches few blocks.
+constexpr std::uint32_t code_points = 0x110000, block_size = 256;
+std::array<std::uint64_t, code_points / 64> joining;
+std::array<bool, code_points / block_size> block_learnt;
+
+// The classes of UAX #29 of which a code point may stay joined to a
+// neighbour. Every rule that keeps two code points together has one of them
+// on a side: L with L, V, LV or LVT after it; V or T after LV or V; T after
+// LVT or T; Extend, ZWJ or SpacingMark after anything; anything after
+// Prepend; a pair of regional indicators; an Extended_Pictographic after
+// ZWJ. So LV, LVT and Extended_Pictographic, which join only next to one of
+// these, need not be in the list, and a line with none of these classes has
+// a break between every two code points.
+[[nodiscard]] bool class_joins(int boundclass) noexcept
+{
+    switch (boundclass) {
+    case UTF8PROC_BOUNDCLASS_EXTEND:
+    case UTF8PROC_BOUNDCLASS_ZWJ:
+    case UTF8PROC_BOUNDCLASS_SPACINGMARK:
+    case UTF8PROC_BOUNDCLASS_PREPEND:
+    case UTF8PROC_BOUNDCLASS_REGIONAL_INDICATOR:
+    case UTF8PROC_BOUNDCLASS_L:
+    case UTF8PROC_BOUNDCLASS_V:
+    case UTF8PROC_BOUNDCLASS_T:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void learn_block(std::uint32_t block) noexcept
+{
+    for (std::uint32_t c = block * block_size; c < (block + 1) * block_size; ++c)
+        if (class_joins(utf8proc_get_property(static_cast<utf8proc_int32_t>(c))->boundclass))
+            joining[c / 64] |= std::uint64_t{1} << (c % 64);
+    block_learnt[block] = true;
+}
+
+// The code point of a sequence that is not a well-formed character.
+constexpr std::uint32_t no_character = 0xFFFF'FFFF;
+
+// One character, as reverse_line delimits them: `length` bytes (0 for a
+// lead byte cut short) holding `code_point`, or no_character.
+struct character {
+    std::size_t length;
+    std::uint32_t code_point;
+};
+
+// The character at line[at] (at < line.size()).
+[[nodiscard]] character character_at(std::span<const unsigned char> line, std::size_t at) noexcept
+{
+    const unsigned char b = line[at];
+    if (b < 0x80)
+        return {1, b};
+    if (is_continuation(b))
+        return {1, no_character};
+    const auto extra = static_cast<std::size_t>(utf8_extra_bytes[b]);
+    for (std::size_t k = 1; k <= extra; ++k)
+        if (at + k >= line.size() || !is_continuation(line[at + k]))
+            return {0, no_character};
+    if (extra > 3)
+        return {extra + 1, no_character};
+    // The least value of each length: below it, the form is overlong.
+    static constexpr std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+    const std::uint32_t c = utf8_decode(line.subspan(at, extra + 1));
+    const bool valid = c >= least[extra] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+    return {extra + 1, valid ? c : no_character};
+}
+
+// True if the code point of `c` can join a neighbour (no_character cannot).
+[[nodiscard]] bool joins(const character &c) noexcept
+{
+    return c.code_point != no_character && can_join(c.code_point);
+}
+
+// True when no code point of `line` can join a cluster with a neighbour, so
+// that its clusters are its characters; also for a line with a lead byte cut
+// short, which reverse_line reports.
+[[nodiscard]] bool characters_alone(std::span<const unsigned char> line) noexcept
+{
+    for (std::size_t at = 0; at < line.size();) {
+        if (line[at] < 0x80) {
+            ++at;
+            continue;
+        }
+        const character c = character_at(line, at);
+        if (c.length == 0)
+            return true;
+        if (joins(c))
+            return false;
+        at += c.length;
+    }
+    return true;
+}
+}  // namespace
+
+bool can_join(std::uint32_t c) noexcept
+{
+    if (!block_learnt[c / block_size])
+        learn_block(c / block_size);
+    return (joining[c / 64] >> (c % 64) & 1) != 0;
+}
+
+// One pass forward: each cluster, once its end is known, is copied to where
+// it lies in the result (a cluster at line[from..to) goes to
+// out[n - to .. n - from)). utf8proc's state is reset after every break,
+// which its interface allows; a break next to a sequence that is not a
+// character, or between two code points that cannot join, is known without
+// asking the library.
+reverse_result segment_clusters(std::span<const unsigned char> line, unsigned char *out) noexcept
+{
+    const std::size_t n = line.size();
+    std::size_t from = 0;
+    character before{0, no_character};
+    bool before_joins = false;
+    utf8proc_int32_t state = 0;
+    for (std::size_t at = 0; at < n;) {
+        const character c = character_at(line, at);
+        if (c.length == 0)
+            return reverse_line(line, out);
+        const bool c_joins = joins(c);
+        const bool together = (before_joins || c_joins) && c.code_point != no_character &&
+                              before.code_point != no_character &&
+                              !utf8proc_grapheme_break_stateful(static_cast<utf8proc_int32_t>(before.code_point),
+                                                                static_cast<utf8proc_int32_t>(c.code_point), &state);
+        if (!together && at != 0) {
+            std::memcpy(out + n - at, line.data() + from, at - from);
+            from = at;
+            state = 0;
+        }
+        before = c;
+        before_joins = c_joins;
+        at += c.length;
+    }
+    if (n != 0)
+        std::memcpy(out, line.data() + from, n - from);
+    return {reverse_status::reversed, static_cast<std::int64_t>(n), 0, 0, 0};
+}
+
+reverse_result reverse_clusters(std::span<const unsigned char> line, unsigned char *out) noexcept
+{
+    return characters_alone(line) ? reverse_line_fast(line, out) : segment_clusters(line, out);
+}

@@ -56,9 +56,10 @@ flip_outcome run(flip_loop &s) noexcept
     for (;;) {
         // The whole lines the reader holds, through the vector kernel where
         // it applies; the next line, whatever it is, comes from read_line.
+        // With a reverser, only the lines of ASCII alone, which it too
+        // reverses byte by byte.
         s.line_from = reader.start;
-        if (s.reverser == nullptr)
-            flip_vector_lines(reader, out, s.line_number);
+        flip_vector_lines(reader, out, s.line_number, s.reverser != nullptr);
         if (int error = s.by_line ? flush_output(out, s.fd) : 0; error != 0)
             return {flip_end::write_error, error, 0, {}};
         s.line_from = reader.start;

@@ -19,7 +19,8 @@ struct flip_outcome {
     reverse_result cut;
 };
 
-// Reverses one line as reverse_line_fast does (same contract, another order).
+// Reverses one line as reverse_line_fast does (same contract, another
+// order), and a line of ASCII bytes alone byte by byte, as it does.
 using line_reverser = reverse_result (*)(std::span<const unsigned char>, unsigned char *) noexcept;
 
 // Writes each line of `in` to `out` with its characters reversed, each

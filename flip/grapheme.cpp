@@ -50,6 +50,40 @@ void learn_block(std::uint32_t block) noexcept
     block_learnt[block] = true;
 }
 
+// Per byte: 1 if no well-formed character that it begins can join a
+// neighbour (every byte below 0xC0), 2 if one can, 0 for a lead not yet
+// known. A lead is learnt when it is first met, a block at a time up to the
+// first block with a code point that joins.
+constexpr std::array<std::uint8_t, 256> leads_unknown() noexcept
+{
+    std::array<std::uint8_t, 256> kinds{};
+    for (int b = 0; b < 0xC0; ++b)
+        kinds[b] = 1;
+    return kinds;
+}
+std::array<std::uint8_t, 256> byte_kind = leads_unknown();
+
+[[nodiscard]] bool lead_alone(unsigned char lead) noexcept
+{
+    std::uint8_t &kind = byte_kind[lead];
+    if (kind == 0) {
+        // The code points of a lead's well-formed sequences (none for C0,
+        // C1 and F5 and above).
+        const unsigned extra = static_cast<unsigned>(utf8_extra_bytes[lead]);
+        const std::uint32_t bits = (0x7Fu >> (extra + 1)) & lead;
+        std::uint32_t first = bits << (6 * extra), last = first + (1u << (6 * extra)) - 1;
+        first = first < 0x80 ? 0x80 : first;
+        last = extra > 3 || last > 0x10FFFF ? 0 : last;
+        kind = 1;
+        for (std::uint32_t c = first; c <= last && kind == 1; c += block_size)
+            if (!block_learnt[c / block_size])
+                learn_block(c / block_size);
+        for (std::uint32_t c = first / 64; c <= last / 64 && kind == 1; ++c)
+            kind = joining[c] != 0 ? 2 : 1;
+    }
+    return kind == 1;
+}
+
 // The code point of a sequence that is not a well-formed character.
 constexpr std::uint32_t no_character = 0xFFFF'FFFF;
 
@@ -92,17 +126,33 @@ struct character {
 // short, which reverse_line reports.
 [[nodiscard]] bool characters_alone(std::span<const unsigned char> line) noexcept
 {
-    for (std::size_t at = 0; at < line.size();) {
-        if (line[at] < 0x80) {
-            ++at;
+    // Eight bytes at a time, each looked up on its own, so that no step
+    // waits for the length of the character before; only at a lead that
+    // begins characters that can join is the character decoded.
+    for (std::size_t at = 0; at < line.size(); at += 8) {
+        const std::size_t here = line.size() - at < 8 ? line.size() - at : 8;
+        unsigned char w[8] = {};  // past the line: NUL bytes, which join nothing
+        if (here == 8)
+            std::memcpy(w, line.data() + at, 8);
+        else
+            for (std::size_t i = 0; i < here; ++i)
+                w[i] = line[at + i];
+        std::uint64_t word;
+        std::memcpy(&word, w, 8);
+        if ((word & 0x8080'8080'8080'8080u) == 0)
             continue;
+        if ((byte_kind[w[0]] & byte_kind[w[1]] & byte_kind[w[2]] & byte_kind[w[3]] & byte_kind[w[4]] &
+             byte_kind[w[5]] & byte_kind[w[6]] & byte_kind[w[7]]) == 1)
+            continue;
+        for (std::size_t i = 0; i < here; ++i) {
+            if (byte_kind[w[i]] == 1 || lead_alone(w[i]))
+                continue;
+            const character c = character_at(line, at + i);
+            if (c.length == 0)
+                return true;
+            if (joins(c))
+                return false;
         }
-        const character c = character_at(line, at);
-        if (c.length == 0)
-            return true;
-        if (joins(c))
-            return false;
-        at += c.length;
     }
     return true;
 }

@@ -18,7 +18,9 @@
 // lead of five or six bytes) is a cluster of its own. The result is as
 // reverse_line's: exactly line.size() bytes, or for a line with a lead byte
 // cut short, reverse_line's report. A line in which no code point can join a
-// cluster with a neighbour is reversed by reverse_line_fast.
+// cluster with a neighbour is reversed by reverse_line_fast (so is every
+// line of ASCII alone: no ASCII character joins another but CR before LF,
+// and LF ends the line).
 [[nodiscard]] reverse_result reverse_clusters(std::span<const unsigned char> line, unsigned char *out) noexcept;
 
 // The same, every line segmented (no fast path): the reference the fast

@@ -1,6 +1,7 @@
 // runeflip -g (see grapheme.hpp).
 #include "grapheme.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -63,23 +64,26 @@ constexpr std::array<std::uint8_t, 256> leads_unknown() noexcept
 }
 std::array<std::uint8_t, 256> byte_kind = leads_unknown();
 
+// The least value of a well-formed sequence, by continuation bytes: below
+// it, the form is overlong.
+constexpr std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+
 [[nodiscard]] bool lead_alone(unsigned char lead) noexcept
 {
     std::uint8_t &kind = byte_kind[lead];
     if (kind == 0) {
-        // The code points of a lead's well-formed sequences (none for C0,
-        // C1 and F5 and above).
-        const unsigned extra = static_cast<unsigned>(utf8_extra_bytes[lead]);
+        // The code points of the lead's well-formed sequences, a range of
+        // whole words of `joining` (none for C0, C1 and F5 and above).
+        const auto extra = static_cast<std::size_t>(utf8_extra_bytes[lead]);
         const std::uint32_t bits = (0x7Fu >> (extra + 1)) & lead;
-        std::uint32_t first = bits << (6 * extra), last = first + (1u << (6 * extra)) - 1;
-        first = first < 0x80 ? 0x80 : first;
-        last = extra > 3 || last > 0x10FFFF ? 0 : last;
+        const std::uint32_t first = extra > 3 ? code_points : std::max(bits << (6 * extra), least[extra]);
+        const std::uint32_t end = std::min((bits + 1) << (6 * extra), code_points);
         kind = 1;
-        for (std::uint32_t c = first; c <= last && kind == 1; c += block_size)
+        for (std::uint32_t c = first; c < end && kind == 1; c += 64) {
             if (!block_learnt[c / block_size])
                 learn_block(c / block_size);
-        for (std::uint32_t c = first / 64; c <= last / 64 && kind == 1; ++c)
-            kind = joining[c] != 0 ? 2 : 1;
+            kind = joining[c / 64] != 0 ? 2 : 1;
+        }
     }
     return kind == 1;
 }
@@ -108,8 +112,6 @@ struct character {
             return {0, no_character};
     if (extra > 3)
         return {extra + 1, no_character};
-    // The least value of each length: below it, the form is overlong.
-    static constexpr std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
     const std::uint32_t c = utf8_decode(line.subspan(at, extra + 1));
     const bool valid = c >= least[extra] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
     return {extra + 1, valid ? c : no_character};

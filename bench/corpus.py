@@ -9,6 +9,9 @@ KIND: prose   mostly ASCII words, some Latin, Greek, Cyrillic and CJK words
               of the 1.1 million appear ("planes" is the old name)
       mixed   words in seven scripts (1 to 4 bytes), lines of 0 to ~300
               words and a few of up to ~2 MB (runeflip's long lines)
+      nfd     decomposed Vietnamese-like words: every other letter carries
+              a combining mark (a tone mark, at times after a second mark),
+              as text in normalization form D does (runeflip -g)
 """
 import random
 import sys
@@ -75,11 +78,22 @@ def line_mixed():
     return " ".join(rng.choices(VOCABULARY, k=words))
 
 
+def line_nfd():
+    # Circumflex, breve and horn; grave, acute, tilde, hook above, dot below.
+    shapes, tones = "\u0302\u0306\u031b", "\u0300\u0301\u0303\u0309\u0323"
+    words = []
+    for _ in range(rng.randint(4, 14)):
+        letters = [rng.choice("abcdeghiklmnopqrstuvxy") for _ in range(rng.randint(1, 7))]
+        words.append("".join(c + ((rng.choice(shapes) if rng.random() < 0.2 else "") + rng.choice(tones)
+                                  if i % 2 == 1 else "") for i, c in enumerate(letters)))
+    return " ".join(words)
+
+
 if kind == "prose":
     WORDS = prose_words()
 if kind == "mixed":
     VOCABULARY = mixed_vocabulary()
-make_line = {"prose": line_prose, "cjk": line_cjk, "wide": line_wide, "mixed": line_mixed}[kind]
+make_line = {"prose": line_prose, "cjk": line_cjk, "wide": line_wide, "mixed": line_mixed, "nfd": line_nfd}[kind]
 written = 0
 with open(output, "wb") as f:
     chunk = []

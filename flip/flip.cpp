@@ -34,7 +34,7 @@ constexpr std::size_t output_bytes = std::size_t{1} << 20;
 
 }  // namespace
 
-flip_outcome flip_stream(int in, int fd, bool by_line) noexcept
+flip_outcome flip_stream(int in, int fd, bool by_line, line_reverser reverser) noexcept
 {
     line_reader reader;
     output_buffer out;
@@ -47,7 +47,9 @@ flip_outcome flip_stream(int in, int fd, bool by_line) noexcept
     for (;;) {
         // The whole lines the reader holds, through the vector kernel where
         // it applies; the next line, whatever it is, comes from read_line.
-        flip_vector_lines(reader, out, line_number);
+        // With a reverser, only the lines of ASCII alone, which it too
+        // reverses byte by byte.
+        flip_vector_lines(reader, out, line_number, reverser != nullptr);
         if (int error = by_line ? flush_output(out, fd) : 0; error != 0)
             return {flip_end::write_error, error, 0, {}};
         const read_status got = read_line(reader, line);
@@ -58,7 +60,8 @@ flip_outcome flip_stream(int in, int fd, bool by_line) noexcept
                                    reader.error, 0, {}});
         if (const flip_outcome room = reserve_output(out, fd, line.size() + 1); room.end != flip_end::done)
             return room;
-        const reverse_result r = reverse_line_fast(line, out.bytes.data() + out.used);
+        unsigned char *to = out.bytes.data() + out.used;
+        const reverse_result r = reverser != nullptr ? reverser(line, to) : reverse_line_fast(line, to);
         if (r.status == reverse_status::truncated)
             return ended(out, fd, {flip_end::truncated, 0, line_number + 1, r});
         out.used += static_cast<std::size_t>(r.length);

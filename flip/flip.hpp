@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "reverse.hpp"
 
@@ -18,9 +19,14 @@ struct flip_outcome {
     reverse_result cut;
 };
 
+// Reverses one line as reverse_line_fast does (same contract, another
+// order), and a line of ASCII bytes alone byte by byte, as it does.
+using line_reverser = reverse_result (*)(std::span<const unsigned char>, unsigned char *) noexcept;
+
 // Writes each line of `in` to `out` with its characters reversed, each
 // followed by a newline, until the input ends or something fails. The lines
 // finished before a failure are written before it returns (if that write
 // fails, the outcome is the write_error). With `by_line`, each line is
-// written before more input is waited for.
-[[nodiscard]] flip_outcome flip_stream(int in, int out, bool by_line) noexcept;
+// written before more input is waited for. With a `reverser`, every line is
+// reversed by it instead.
+[[nodiscard]] flip_outcome flip_stream(int in, int out, bool by_line, line_reverser reverser = nullptr) noexcept;

@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include "flip.hpp"
+#if RUNEKIT_GRAPHEMES
+#include "grapheme.hpp"
+#endif
 #include "tool.hpp"
 
 namespace {
@@ -20,12 +23,19 @@ constexpr int status_failure = 2;    // unknown option, storage, reading or writ
 constexpr int status_truncated = 3;  // a sequence cut short
 
 // Help and version go to standard error for -h and -v (each in a single
-// write), to standard output for --help (after a synopsis) and --version.
-void print_help(std::FILE *out) noexcept
+// write), to standard output for --help (after a synopsis, and with -g where
+// the build has it) and --version.
+void print_help_with(std::FILE *out, const char *more_options) noexcept
 {
     std::fputs("Read UTF-8 input line-by-line and emit reversed character-by-character.\n", out);
     std::fputs(runekit_help_options, out);
+    std::fputs(more_options, out);
     std::fputs("\n", out);
+}
+
+void print_help(std::FILE *out) noexcept
+{
+    print_help_with(out, "");
 }
 
 void print_version(std::FILE *out) noexcept
@@ -39,20 +49,27 @@ void print_version(std::FILE *out) noexcept
     std::fprintf(out, "Report bugs to: %s\n", runekit_bug_address);
 }
 
-// Only the first argument counts. Returns the exit status it calls for.
+// Only the first argument counts (-g only alone, see main). Returns the
+// exit status it calls for.
 [[nodiscard]] int handle_argument(const char *arg) noexcept
 {
     const long_option asked = long_option_of(arg);
     if (asked == long_option::help) {
+#if RUNEKIT_GRAPHEMES
+        std::printf("Usage: %s [-g | -hv]\n", tool_name);
+        print_help_with(stdout, "       -g Reverse by grapheme clusters, the characters a reader sees.\n");
+#else
         std::printf("Usage: %s [-hv]\n", tool_name);
         print_help(stdout);
+#endif
         finish_stdout(short_name, status_ok, status_failure);
     }
     if (asked == long_option::version) {
         print_version(stdout);
         finish_stdout(short_name, status_ok, status_failure);
     }
-    if (arg[0] != '-' || arg[1] == 'h') {
+    const bool g_and_more = RUNEKIT_GRAPHEMES && std::strcmp(arg, "-g") == 0;
+    if (arg[0] != '-' || arg[1] == 'h' || g_and_more) {
         write_gathered(print_help);
         return status_usage;
     }
@@ -93,9 +110,18 @@ void print_version(std::FILE *out) noexcept
 
 int main(int argc, char **argv)
 {
+    line_reverser reverser = nullptr;
+#if RUNEKIT_GRAPHEMES
+    // -g alone: by grapheme clusters. Followed by anything, it is taken as
+    // an operand.
+    if (argc == 2 && std::strcmp(argv[1], "-g") == 0) {
+        reverser = reverse_clusters;
+        argc = 1;
+    }
+#endif
     if (argc > 1)
         return handle_argument(argv[1]);
 
     // On a terminal each line is shown as soon as it is finished.
-    report(flip_stream(STDIN_FILENO, STDOUT_FILENO, isatty(STDOUT_FILENO) != 0));
+    report(flip_stream(STDIN_FILENO, STDOUT_FILENO, isatty(STDOUT_FILENO) != 0, reverser));
 }

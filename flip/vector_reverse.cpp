@@ -39,7 +39,7 @@ bool Reverse(const unsigned char *, std::size_t, unsigned char *)
     return false;
 }
 
-std::size_t ReverseLines(const unsigned char *, std::size_t, unsigned char *, std::size_t, std::uint64_t *)
+std::size_t ReverseLines(const unsigned char *, std::size_t, unsigned char *, std::size_t, std::uint64_t *, bool)
 {
     return 0;
 }
@@ -194,9 +194,10 @@ bool Reverse(const unsigned char *line, std::size_t n, unsigned char *out)
 // newline there, into out, each followed by its newline, for as long as they
 // qualify and fit in `room` bytes. Returns the bytes taken, which is the
 // bytes written, and adds the lines to *lines. The memory around text and
-// out is as for a line (flip_vector_padding).
+// out is as for a line (flip_vector_padding). With `ascii_only`, only lines
+// of ASCII bytes alone are taken.
 std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
-                         std::uint64_t *lines)
+                         std::uint64_t *lines, bool ascii_only)
 {
     const D8 d;
     const hn::RebindToSigned<D8> di;
@@ -231,7 +232,7 @@ std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned c
                 const auto v = hn::LoadU(d, text + end - done - lanes);
                 hn::StoreU(ReverseBytes(d, v), d, out + at + done);
             }
-        } else if (!ReverseLine(text + at, n, out + at)) {
+        } else if (ascii_only || !ReverseLine(text + at, n, out + at)) {
             break;  // left to the reader and reverse_line
         }
         out[end] = '\n';
@@ -262,7 +263,7 @@ bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out
     return HWY_DYNAMIC_DISPATCH(Reverse)(line.data(), line.size(), out);
 }
 
-void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number) noexcept
+void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number, bool ascii_only) noexcept
 {
     if (r.start >= r.end)
         return;
@@ -270,7 +271,8 @@ void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_n
     std::uint64_t lines = 0;
     using namespace flip_vector;
     const std::size_t taken = HWY_DYNAMIC_DISPATCH(ReverseLines)(
-        r.block.data() + r.start, r.end - r.start, out.bytes.data() + out.used, out.bytes.size - out.used, &lines);
+        r.block.data() + r.start, r.end - r.start, out.bytes.data() + out.used, out.bytes.size - out.used, &lines,
+        ascii_only);
     r.start += taken;
     out.used += taken;
     line_number += lines;

@@ -33,9 +33,10 @@ inline constexpr std::size_t flip_vector_padding = 80;
 // Takes from the reader's block the whole lines it holds (each with its
 // newline) that qualify, as many as fit in out, and writes them reversed,
 // each with its newline, behind what out holds; adds them to line_number.
-// Stops before the first line that does not qualify or has no newline in
-// the block yet: read_line hands that one out next.
-void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number) noexcept;
+// Stops before the first line that does not qualify (with `ascii_only`,
+// that is not of ASCII bytes alone) or has no newline in the block yet:
+// read_line hands that one out next.
+void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number, bool ascii_only = false) noexcept;
 
 #else
 
@@ -44,7 +45,7 @@ inline bool flip_vector_reverse(std::span<const unsigned char>, unsigned char *)
     return false;
 }
 
-inline void flip_vector_lines(line_reader &, output_buffer &, std::uint64_t &) noexcept {}
+inline void flip_vector_lines(line_reader &, output_buffer &, std::uint64_t &, bool = false) noexcept {}
 
 #endif
 

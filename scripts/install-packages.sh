@@ -3,17 +3,20 @@
 # needs, where they are missing:
 #
 #   bash scripts/install-packages.sh build   the programs: cmake, make, g++,
-#                                             msgfmt (gettext), Highway's headers
+#                                             msgfmt (gettext), Highway's headers,
+#                                             utf8proc (runeflip -g)
 #   bash scripts/install-packages.sh test    build's, and the test suite's:
 #                                             GoogleTest, Python 3, the locale
-#                                             sources, groff, man-db and
-#                                             objdump (binutils)
+#                                             sources, groff, man-db, objdump
+#                                             (binutils) and the Unicode data
+#                                             files (GraphemeBreakTest.txt)
 #   bash scripts/install-packages.sh ci      test's, and the rest of .ci/run's:
 #                                             the Debian package check, clang and
 #                                             its sanitizer runtime, valgrind,
 #                                             mmdebstrap, the cross compilers,
 #                                             qemu-user and each target's
-#                                             GoogleTest (and Highway, if it has one)
+#                                             GoogleTest and utf8proc (and
+#                                             Highway, if it has one)
 #
 # apt-get runs as root, or through sudo for anyone else; when nothing is
 # missing, nothing is run. On a system without dpkg and apt-get it installs
@@ -21,8 +24,8 @@
 # lacks.
 set -euo pipefail
 
-build=(cmake make g++ gettext libhwy-dev)
-test=("${build[@]}" libgtest-dev python3 locales groff-base man-db binutils)
+build=(cmake make g++ gettext libhwy-dev libutf8proc-dev)
+test=("${build[@]}" libgtest-dev python3 locales groff-base man-db binutils unicode-data)
 ci=("${test[@]}" clang libclang-rt-14-dev valgrind binutils dpkg-dev lintian mmdebstrap
     g++-i686-linux-gnu g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user)
 # The cross builds' targets (tests/cross.sh), as Debian names them.
@@ -37,7 +40,7 @@ esac
 optional=()
 if [ "$1" = ci ]; then
   for arch in "${foreign[@]}"; do
-    wanted+=("libgtest-dev:$arch")
+    wanted+=("libgtest-dev:$arch" "libutf8proc-dev:$arch")
     optional+=("libhwy-dev:$arch")  # without it, tests/cross.sh builds that target without the vector kernels
   done
 fi

@@ -7,8 +7,9 @@
 #   i686     32-bit x86 (x87 arithmetic, 32-bit long and pointers)
 #   aarch64  64-bit Arm (char unsigned)
 #   s390x    IBM Z (big-endian, char unsigned)
-# BUILD_DIR defaults to build-TARGET. Needs g++-<triplet>, qemu-user and
-# libgtest-dev:<arch> (libhwy-dev:<arch> where there is one); .ci/run
+# BUILD_DIR defaults to build-TARGET. Needs g++-<triplet>, qemu-user,
+# libgtest-dev:<arch> and libutf8proc-dev:<arch> (without it, runeflip is
+# built without -g), and libhwy-dev:<arch> where there is one; .ci/run
 # installs them. Cases the emulator cannot run are listed as SKIP with their
 # reason at the end.
 set -euo pipefail
@@ -24,10 +25,13 @@ case $target in
 esac
 
 # Highway's vector kernels where Highway is there for the target; the scalar
-# code elsewhere.
-options=(-DRUNEKIT_WERROR=ON -DRUNEKIT_VECTOR=ON)
-if ! dpkg-query -W -f='${Status}' "libhwy-dev:$arch" 2>/dev/null | grep -q 'install ok installed'; then
-  options=(-DRUNEKIT_WERROR=ON -DRUNEKIT_VECTOR=OFF)
+# code elsewhere. runeflip -g where the target's utf8proc is there.
+has() { dpkg-query -W -f='${Status}' "$1:$arch" 2>/dev/null | grep -q 'install ok installed'; }
+options=(-DRUNEKIT_WERROR=ON -DRUNEKIT_VECTOR=ON -DRUNEKIT_GRAPHEMES=ON)
+has libhwy-dev || options[1]=-DRUNEKIT_VECTOR=OFF
+if ! has libutf8proc-dev; then
+  options[2]=-DRUNEKIT_GRAPHEMES=OFF
+  echo "SKIP runeflip -g for $target: libutf8proc-dev:$arch is not installed"
 fi
 
 start=$SECONDS

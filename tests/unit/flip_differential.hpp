@@ -1,8 +1,10 @@
 // runeflip's differential checks, shared by the unit tests and the fuzz
 // targets: the vector kernel on one line and the work loop on a text of many
 // lines, on every vector target this build compiled and the processor runs,
-// against reverse_line. Each check returns nullptr when everything agrees,
-// and otherwise what differs.
+// against reverse_line; and with -g's reversal by grapheme clusters (where
+// built), its fast path and its segmenting path on one line against a plain
+// segmentation, and the work loop with it. Each check returns nullptr when
+// everything agrees, and otherwise what differs.
 #pragma once
 
 #include <algorithm>
@@ -18,6 +20,11 @@
 #include <unistd.h>
 
 #include "flip.hpp"
+#if RUNEKIT_GRAPHEMES
+#include <utf8proc.h>
+
+#include "grapheme.hpp"
+#endif
 #include "reverse.hpp"
 #include "utf8.hpp"
 #include "vector_reverse.hpp"
@@ -193,9 +200,82 @@ inline const char *check_line(const unsigned char *line, std::size_t n, unsigned
     }, true);
 }
 
+#if RUNEKIT_GRAPHEMES
+// Grapheme clusters reversed the plain way: the characters as reverse_line
+// delimits them, found going forward; a well-formed one is a 1- to 4-byte
+// sequence of a scalar value in its shortest form. Every pair of well-formed
+// neighbours is asked of utf8proc in order (its state reset only after a
+// sequence that is no character, which is a cluster of its own); a line with
+// a lead cut short gets reverse_line's report.
+inline reverse_result clusters_plain(std::span<const unsigned char> line, unsigned char *out)
+{
+    std::vector<std::size_t> starts;
+    std::vector<std::int32_t> points;  // -1: no character
+    for (std::size_t at = 0; at < line.size();) {
+        const unsigned char b = line[at];
+        const std::size_t e = b < 0xC0 ? 0 : static_cast<std::size_t>(utf8_extra_bytes[b]);
+        std::size_t k = 1;
+        while (k <= e && at + k < line.size() && is_continuation(line[at + k]))
+            ++k;
+        if (k <= e)
+            return reverse_line_bytewise(line, out);
+        std::int32_t c = is_continuation(b) || e > 3 ? -1 : static_cast<std::int32_t>(utf8_decode(line.subspan(at, e + 1)));
+        const std::size_t shortest = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        if (shortest != e + 1 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            c = -1;
+        starts.push_back(at);
+        points.push_back(c);
+        at += e + 1;
+    }
+    std::vector<bool> cut(points.size(), true);
+    std::int32_t state = 0;
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        if (points[i - 1] < 0 || points[i] < 0)
+            state = 0;
+        else
+            cut[i] = utf8proc_grapheme_break_stateful(points[i - 1], points[i], &state);
+    }
+    std::size_t n = 0, end = line.size();
+    for (std::size_t i = points.size(); i-- > 0;)
+        if (cut[i]) {
+            for (std::size_t j = starts[i]; j < end; ++j)
+                out[n++] = line[j];
+            end = starts[i];
+        }
+    return {reverse_status::reversed, static_cast<std::int64_t>(n), 0, 0, 0};
+}
+
+[[nodiscard]] inline bool same_result(const reverse_result &a, const reverse_result &b, const unsigned char *a_out,
+                                      const unsigned char *b_out)
+{
+    if (a.status != b.status)
+        return false;
+    if (a.status == reverse_status::truncated)
+        return a.position == b.position && a.needed == b.needed && a.present == b.present;
+    return a.length == b.length && std::memcmp(a_out, b_out, static_cast<std::size_t>(a.length)) == 0;
+}
+
+// reverse_clusters (through its fast path where it applies, on every vector
+// target) and segment_clusters on `line`, against clusters_plain.
+inline const char *check_clusters(std::span<const unsigned char> line)
+{
+    const std::size_t n = line.size();
+    std::vector<unsigned char> want(n + 1), got(n + flip_vector_padding);
+    const reverse_result ref = clusters_plain(line, want.data());
+    if (!same_result(segment_clusters(line, got.data()), ref, got.data(), want.data()))
+        return "segment_clusters";
+    return on_every_target([&]() -> const char * {
+        return same_result(reverse_clusters(line, got.data()), ref, got.data(), want.data()) ? nullptr
+                                                                                               : "reverse_clusters";
+    }, false);
+}
+#endif
+
 // What the work loop must write for `text`, and how it must end: the lines
-// reversed one by one with reverse_line, up to the first that is cut short.
-inline flip_outcome reference_stream(const unsigned char *text, std::size_t size, std::vector<unsigned char> &output)
+// reversed one by one with `reverse` (reverse_line by default), up to the
+// first that is cut short.
+inline flip_outcome reference_stream(const unsigned char *text, std::size_t size, std::vector<unsigned char> &output,
+                                     reverse_result (*reverse)(std::span<const unsigned char>, unsigned char *) = nullptr)
 {
     std::vector<unsigned char> buf(size + 1);
     std::uint64_t lines = 0;
@@ -203,7 +283,8 @@ inline flip_outcome reference_stream(const unsigned char *text, std::size_t size
         const void *nl = std::memchr(text + at, '\n', size - at);
         const std::size_t end = nl != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char *>(nl) - text) : size;
         ++lines;
-        const reverse_result r = reverse_line({text + at, end - at}, buf.data());
+        const std::span<const unsigned char> line{text + at, end - at};
+        const reverse_result r = reverse != nullptr ? reverse(line, buf.data()) : reverse_line(line, buf.data());
         if (r.status == reverse_status::truncated)
             return {flip_end::truncated, 0, lines, r};
         output.insert(output.end(), buf.data(), buf.data() + r.length);
@@ -233,11 +314,14 @@ inline int file_of(const unsigned char *text, std::size_t size)
 
 // flip_stream on `text` from a regular file or from a pipe: the
 // reference's output and outcome, the line number and report of a line cut
-// short included. Any text but an empty one reaches the kernel.
-inline const char *check_stream(const unsigned char *text, std::size_t size, bool piped)
+// short included. Any text but an empty one reaches the kernel. With a
+// `reverser`, the loop runs with it, held to `reference`.
+inline const char *check_stream(const unsigned char *text, std::size_t size, bool piped,
+                                line_reverser reverser = nullptr,
+                                reverse_result (*reference)(std::span<const unsigned char>, unsigned char *) = nullptr)
 {
     std::vector<unsigned char> want_output;
-    const flip_outcome want = reference_stream(text, size, want_output);
+    const flip_outcome want = reference_stream(text, size, want_output, reference);
     return on_every_target([&]() -> const char * {
         int in = -1, ends[2];
         std::thread writer;
@@ -256,7 +340,7 @@ inline const char *check_stream(const unsigned char *text, std::size_t size, boo
             });
         }
         const int out = file_of(nullptr, 0);
-        const flip_outcome got = flip_stream(in, out, false);
+        const flip_outcome got = flip_stream(in, out, false, reverser);
         if (writer.joinable()) {
             unsigned char rest[4096];  // what the loop left, so that the writer ends
             while (read(in, rest, sizeof rest) > 0) {
@@ -272,6 +356,6 @@ inline const char *check_stream(const unsigned char *text, std::size_t size, boo
                                                 got.cut.needed != want.cut.needed || got.cut.present != want.cut.present))
             return "the work loop's truncation report";
         return output == want_output ? nullptr : "the work loop's output";
-    }, size != 0);
+    }, size != 0 && reverser == nullptr);
 }
 }  // namespace flip_check

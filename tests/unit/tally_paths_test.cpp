@@ -92,7 +92,7 @@ TEST(CountingPaths, EveryByteAfterAValidPrefix)
 
 TEST(CountingPaths, FailuresAtAndAcrossTheBlockBoundary)
 {
-    const std::size_t block = tally_block_size;
+    const std::size_t block = tally_file_read_size;
     ASSERT_LT(block, 100u) << "built with a small block";
     const bytes tails[] = {"\xF0\x9F\x98\x80tail", "\xE2\x82", "\xE2\x28\xA1rest", "\x80rest",
                            "\xF8\x80\x80\x80\x80rest", "\xC0\xAFrest", "\xF4\x90\x80\x80rest", "\xE2\x82\xAC"};
@@ -126,7 +126,7 @@ TEST(CountingPaths, LargeInputsSlowWritersAndCounterWraps)
 TEST(CountingPaths, ReadErrorTravelsInTheResult)
 {
     count_clear(got_tally);
-    const count_result closed = count_fd(-1, got_tally);
+    const count_result closed = count_fd(-1, stage, got_tally);
     EXPECT_EQ(closed.status, UTF8_READ_ERROR);
     EXPECT_EQ(closed.error, EBADF);
 }
@@ -137,15 +137,16 @@ TEST(CountingPaths, ReadErrorTravelsInTheResult)
 TEST(CountingStage, PairCountersMergeBeforeTheyWrap)
 {
     count_clear(got_tally);
-    count_stage::pairs_staged = 0xFFFFFFFFu - 10;
-    count_stage::pair_counts[1][0x61 | 0x62 << 8] = 0xFFFFFFFFu - 10;
-    ASSERT_TRUE(stage_pairs_room(got_tally, 160));
+    stage.table = &got_tally;
+    stage.pairs_staged = 0xFFFFFFFFu - 10;
+    stage.pair_counts[1][0x61 | 0x62 << 8] = 0xFFFFFFFFu - 10;
+    ASSERT_TRUE(stage_pairs_room(stage, 160));
     for (int i = 0; i < 20; ++i)
-        stage_ascii8(0x6261626162616261u, i % 2);  // "abababab", in both lanes
-    count_flush(got_tally);
+        stage_ascii8(stage, 0x6261626162616261u, i % 2);  // "abababab", in both lanes
+    count_flush(stage);
     EXPECT_EQ(got_tally.char_counts[0x61], 0xFFFFFFFFll - 10 + 80);
     EXPECT_EQ(got_tally.char_counts[0x62], 0xFFFFFFFFll - 10 + 80);
-    EXPECT_EQ(count_stage::pairs_staged, 0u);
+    EXPECT_EQ(stage.pairs_staged, 0u);
 }
 
 // Bytes that are not ASCII go to the pair counters as zeros, which the merge
@@ -153,16 +154,17 @@ TEST(CountingStage, PairCountersMergeBeforeTheyWrap)
 TEST(CountingStage, ZerosStagedForOtherBytesAreTakenBack)
 {
     count_clear(got_tally);
-    ASSERT_TRUE(stage_pairs_room(got_tally, 16));
-    count_stage::pair_zeros += stage_ascii8_masked(0x00A9C30061A9C362u, 0);  // "b\xC3\xA9a\0\xC3\xA9\0"
-    count_stage::pairs_staged = 0xFFFFFFFFu;
-    ASSERT_TRUE(stage_pairs_room(got_tally, 16));  // merges
-    count_stage::pair_zeros += stage_ascii8_masked(0x8080808080808080u, 1);
-    count_flush(got_tally);
+    stage.table = &got_tally;
+    ASSERT_TRUE(stage_pairs_room(stage, 16));
+    stage.pair_zeros += stage_ascii8_masked(stage, 0x00A9C30061A9C362u, 0);  // "b\xC3\xA9a\0\xC3\xA9\0"
+    stage.pairs_staged = 0xFFFFFFFFu;
+    ASSERT_TRUE(stage_pairs_room(stage, 16));  // merges
+    stage.pair_zeros += stage_ascii8_masked(stage, 0x8080808080808080u, 1);
+    count_flush(stage);
     EXPECT_EQ(got_tally.char_counts[0x61], 1);
     EXPECT_EQ(got_tally.char_counts[0x62], 1);
     EXPECT_EQ(got_tally.char_counts[0], 2);
-    EXPECT_EQ(count_stage::pair_zeros, 0u);
+    EXPECT_EQ(stage.pair_zeros, 0u);
 }
 
 // Adding one table to another (runetally -k) keeps every count and touched
@@ -266,10 +268,7 @@ TEST(VectorKernel, EverySequenceAcrossBoundaries)
         for (const int b : sequence)
             s += static_cast<char>(b);
         s += "z";
-        use_reference();
-        count_clear(want_tally);
-        const bool whole = scan_block(span_of(s), want_tally).consumed == s.size();
-        count_flush(want_tally);
+        const bool whole = scalar_scan(span_of(s), want_tally).consumed == s.size();
         if (!whole) {
             check_kernel_at(s, 16384);
         } else if ((legal += s).size() > 20000) {

@@ -67,6 +67,19 @@ inline void use_reference()
 #endif
 }
 
+// Whether s is whole legal sequences, one after another, by the reference rule.
+inline bool whole_legal(const bytes &s)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(s.data());
+    for (std::size_t at = 0; at < s.size();) {
+        const std::size_t length = static_cast<std::size_t>(utf8_extra_bytes[p[at]]) + 1;
+        if (s.size() - at < length || !utf8_sequence_is_legal({p + at, length}))
+            return false;
+        at += length;
+    }
+    return true;
+}
+
 inline std::string same_counts(const char_tally &want, const char_tally &got)
 {
     if (std::memcmp(want.touched, got.touched, sizeof want.touched) != 0)

@@ -115,6 +115,25 @@ void stage_list(count_stage &stage, const Point *points, std::size_t n) noexcept
 }
 }  // namespace
 
+void stage_ascii_bytes(count_stage &stage, unsigned char *bytes, std::size_t n) noexcept
+{
+    bytes[n] = 0;
+    std::size_t at = 0;
+    for (; at + 16 <= n; at += 16) {
+        std::uint64_t w0, w1;
+        std::memcpy(&w0, bytes + at, 8);
+        std::memcpy(&w1, bytes + at + 8, 8);
+        stage_ascii8(stage, w0, 0);
+        stage_ascii8(stage, w1, 1);
+    }
+    for (; at < n; at += 2) {
+        std::uint16_t pair;
+        std::memcpy(&pair, bytes + at, 2);
+        ++stage.pair_counts[0][pair];
+    }
+    stage.pair_zeros += n & 1;
+}
+
 void stage_points(count_stage &stage, const std::uint32_t *points, std::size_t n) noexcept
 {
     stage_list(stage, points, n);

@@ -60,11 +60,11 @@ void count_clear(char_tally &tally) noexcept;
 // counting bytes one by one), in two lanes that the kernel takes in turn, so
 // that a frequent pair's increments depend on one another half as often;
 // every other character goes to an 8-bit counter of its code point (1.1 MB,
-// where the 64-bit counters of code points are 8.5 MiB), grouped in pages of 512 with a flag
-// each, so that a flush costs what the input touched. An 8-bit counter that
-// wraps adds 256 to the table at once. Whoever counts owns a stage and binds
-// it to the table it flushes into (count_fd does); it is empty between
-// inputs.
+// where the 64-bit counters of code points are 8.5 MiB), grouped in pages of
+// 512 with a flag each, so that a flush costs what the input touched. An
+// 8-bit counter that wraps adds 256 to the table at once. Whoever counts
+// owns a stage and binds it to the table it flushes into (count_fd does);
+// it is empty between inputs.
 inline constexpr std::size_t stage_point_slots = count_point_limit;
 inline constexpr std::size_t stage_point_pages = (stage_point_slots >> count_page_shift) + 1;
 inline constexpr int stage_pair_lanes = 2;
@@ -72,7 +72,7 @@ inline constexpr int stage_pair_lanes = 2;
 struct count_stage {
     char_tally *table = nullptr;       // where wrapped counters and the flush go
     std::uint64_t pairs_staged = 0;    // pairs added since pair_counts was merged
-    std::uint64_t pair_zeros = 0;      // zeros staged in pairs for other bytes
+    std::uint64_t pair_zeros = 0;      // zeros that completed a pair
     std::uint32_t flag_each_lists = 0; // lists still to stage with stage_point
     alignas(64) std::uint32_t pair_counts[stage_pair_lanes][1 << 15];
     alignas(64) std::uint8_t point_counts[stage_point_slots];
@@ -107,16 +107,6 @@ inline void stage_ascii8(count_stage &stage, std::uint64_t word, int lane = 0) n
         ++stage.pair_counts[lane][(word >> shift) & 0x7FFF];
 }
 
-// Counts the ASCII bytes of a word as four pairs in a lane, its other bytes
-// as zeros (to be added to the stage's pair_zeros, which the merge takes
-// back), with no branch on its bytes; returns the number of zeros.
-inline std::uint64_t stage_ascii8_masked(count_stage &stage, std::uint64_t word, int lane) noexcept
-{
-    const std::uint64_t high = word & 0x8080808080808080u;
-    stage_ascii8(stage, word & ~((high >> 7) * 0xFF), lane);
-    return static_cast<std::uint64_t>(__builtin_popcountll(high));
-}
-
 // Counts n occurrences of an ASCII byte that the vector kernel counted by
 // comparison (the most frequent bytes of text) rather than in pairs.
 inline void stage_ascii_run(count_stage &stage, unsigned char byte, std::uint64_t n) noexcept
@@ -124,6 +114,10 @@ inline void stage_ascii_run(count_stage &stage, unsigned char byte, std::uint64_
     if (n != 0)
         count_char(*stage.table, byte, static_cast<std::int64_t>(n));
 }
+
+// Counts the n ASCII bytes at `bytes` by pairs in both lanes, the last pair
+// completed with a zero (bytes[n] is written).
+void stage_ascii_bytes(count_stage &stage, unsigned char *bytes, std::size_t n) noexcept;
 
 // Counts a code point below 0x110000: the one place where a decoded
 // character that is not in an ASCII pair becomes a count.
@@ -141,19 +135,6 @@ inline void stage_point(count_stage &stage, std::uint32_t c) noexcept
 void stage_points(count_stage &stage, const std::uint32_t *points, std::size_t n) noexcept;
 // The same for code points below 0x10000 in 16-bit numbers.
 void stage_bmp_points(count_stage &stage, const std::uint16_t *points, std::size_t n) noexcept;
-
-// Whether the first 64 of a list of code points (at least 32 of them) fall
-// in 8 or more of the 34 ranges of 32 Ki code points, as in text of a
-// million distinct characters.
-inline bool points_spread(const std::uint32_t *points, std::size_t n) noexcept
-{
-    if (n < 32)
-        return false;
-    std::uint64_t ranges = 0;
-    for (std::size_t i = 0; i < n && i < 64; ++i)
-        ranges |= std::uint64_t{1} << (points[i] >> 15);
-    return __builtin_popcountll(ranges) >= 8;
-}
 
 // Moves everything staged into the stage's table and clears the stage.
 void count_flush(count_stage &stage) noexcept;

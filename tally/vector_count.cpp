@@ -11,9 +11,9 @@
 //     bytes of a unit of ASCII go to the staged ASCII counters; any other
 //     unit is decoded at every byte position, the code points at
 //     non-continuation bytes are compressed into a list, and the list is
-//     staged (count.hpp). Text of nearly all ASCII is counted by pairs with
-//     no branch per unit, and where the processor compresses bytes (VBMI2)
-//     with its most frequent bytes counted by comparison instead.
+//     staged (count.hpp). Where the processor compresses bytes (VBMI2),
+//     text of nearly all ASCII has its ASCII bytes compressed and counted by
+//     pairs, and other text is decoded by whole vectors.
 #include "vector_count.hpp"
 
 #include <array>
@@ -243,41 +243,11 @@ std::int64_t CountByUnit(const unsigned char *p, std::size_t len, bool pairs, co
     return ascii + static_cast<std::int64_t>(found);
 }
 
-// The same for text of nearly all ASCII, by pairs: every whole unit goes to
-// the pair counters, its other bytes as zeros, with no branch on its bytes
-// (in prose about one unit in ten holds a non-ASCII byte, at random, and the
-// branch of CountByUnit mispredicted); the units with other bytes are listed
-// and their characters of more than one byte decoded after.
-std::int64_t CountAsciiFirst(const unsigned char *p, std::size_t len, count_stage &stage)
-{
-    std::uint32_t mixed[max_subblock / 16];
-    const std::size_t whole = len / 16 * 16;
-    std::size_t listed = 0;
-    std::uint64_t zeros = 0;
-    for (std::size_t unit = 0; unit < whole; unit += 16) {
-        std::uint64_t w0, w1;
-        std::memcpy(&w0, p + unit, 8);
-        std::memcpy(&w1, p + unit + 8, 8);
-        zeros += stage_ascii8_masked(stage, w0, 0) + stage_ascii8_masked(stage, w1, 1);
-        mixed[listed] = static_cast<std::uint32_t>(unit);
-        listed += ((w0 | w1) & 0x8080808080808080u) != 0;
-    }
-    stage.pair_zeros += zeros;
-    std::size_t found = 0;
-    for (std::size_t k = 0; k < listed; ++k)
-        found += DecodeUnit<true>(p + mixed[k], 16, points + found);
-    if (whole < len)
-        found += DecodeUnit<false>(p + whole, len - whole, points + found);
-    stage_points(stage, points, found);
-    return static_cast<std::int64_t>(whole - zeros + found);
-}
-
 #if HWY_TARGET == HWY_AVX3_DL
 // The same with the byte compression of VBMI2, by vectors, and validating
 // p[0..len) as it goes: the three most frequent bytes of text in Latin script
 // (space, e, t) are counted by comparison, the bytes that are not ASCII are
-// dropped, and the rest, compressed, goes to the pair counters (a third
-// fewer increments on prose). The 16-byte units holding bytes that are not
+// dropped, and the rest, compressed, goes to the pair counters. The 16-byte units holding bytes that are not
 // ASCII are marked in a bitmap, then validated (with the three bytes after
 // them, the only others where an error can show) and decoded as above.
 // Returns -1, having staged nothing, if p[0..len) is not whole legal
@@ -334,22 +304,7 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, count_stag
         return -1;
     for (int k = 0; k < 3; ++k)
         stage_ascii_run(stage, frequent[k], seen[k]);
-    // The kept bytes by pairs, the last pair completed with a zero.
-    compressed[kept] = 0;
-    std::size_t at = 0;
-    for (; at + 16 <= kept; at += 16) {
-        std::uint64_t w0, w1;
-        std::memcpy(&w0, compressed + at, 8);
-        std::memcpy(&w1, compressed + at + 8, 8);
-        stage_ascii8(stage, w0, 0);
-        stage_ascii8(stage, w1, 1);
-    }
-    for (; at < kept; at += 2) {
-        std::uint16_t pair;
-        std::memcpy(&pair, compressed + at, 2);
-        ++stage.pair_counts[0][pair];
-    }
-    stage.pair_zeros += kept & 1;
+    stage_ascii_bytes(stage, compressed, kept);
     stage_points(stage, points, found);
     return static_cast<std::int64_t>(seen[0] + seen[1] + seen[2] + kept + found);
 }
@@ -379,10 +334,9 @@ HWY_INLINE auto AssembleBmp(V8 b0, V8 b1, V8 b2)
 // character and the three after each are gathered side by side, so that
 // only characters are decoded, not every byte position. Appends their code
 // points at `out`, or as 16-bit numbers at `out16` when the vector holds no
-// sequence of four bytes, moving that pointer past them. With
-// kValidate, adds to `error` the error bits of the bytes from p + 3 to
-// p + len, from the same four vectors.
-template <bool kValidate>
+// sequence of four bytes, moving that pointer past them. Adds to `error`
+// the error bits of the bytes from p + 3 to p + len, from the same four
+// vectors.
 HWY_INLINE void DecodeVector(const unsigned char *p, std::size_t len, std::uint32_t *&out, std::uint16_t *&out16,
                              hn::Vec<D8> &error)
 {
@@ -392,12 +346,10 @@ HWY_INLINE void DecodeVector(const unsigned char *p, std::size_t len, std::uint3
     const hn::Vec<D8> v[4] = {hn::LoadU(d, p), hn::LoadU(d, p + 1), hn::LoadU(d, p + 2), hn::LoadU(d, p + 3)};
     // Continuation bytes (80..BF) are the signed bytes below -64.
     const auto starts = hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, v[0]), hn::Set(di, -65))), FirstBytes(d, len));
-    if constexpr (kValidate) {
-        auto found = ErrorsOf(d, v[0], v[1], v[2], v[3]);
-        if (len < hn::Lanes(d) + 3)
-            found = hn::IfThenElseZero(FirstBytes(d, len > 3 ? len - 3 : 0), found);
-        error = hn::Or(error, found);
-    }
+    auto errors = ErrorsOf(d, v[0], v[1], v[2], v[3]);
+    if (len < hn::Lanes(d) + 3)
+        errors = hn::IfThenElseZero(FirstBytes(d, len > 3 ? len - 3 : 0), errors);
+    error = hn::Or(error, errors);
     const std::size_t found = hn::CountTrue(d, starts);
     // Where characters begin, compressed once; each vector's bytes there are
     // then picked by a permutation (VPERMB: one operation, where VPCOMPRESSB
@@ -431,55 +383,26 @@ HWY_INLINE void DecodeVector(const unsigned char *p, std::size_t len, std::uint3
     out += found;
 }
 
-// Stages the code points decoded at points[0..n) and bmp_points[0..n16);
-// returns how many there are.
-HWY_INLINE std::int64_t StageDecoded(count_stage &stage, std::size_t n, std::size_t n16)
-{
-    if (n != 0)
-        stage_points(stage, points, n);
-    if (n16 != 0)
-        stage_bmp_points(stage, bmp_points, n16);
-    return static_cast<std::int64_t>(n + n16);
-}
 
 // Counts every character of p[0..len) by vectors of 64 bytes decoded whole,
 // validating it as it goes (the conditions of Validate hold); returns how
 // many there are, or -1, having staged nothing, if p[0..len) is not whole
-// legal sequences. Text whose characters spread over more 8-bit counters
-// than the first-level cache holds (wide text, a million distinct ones) is
-// validated first, then staged 256 bytes at a time, so that the increments,
-// which wait on the second-level cache, overlap the decoding of the next
-// bytes; other text is validated as it is decoded and staged in one list.
+// legal sequences. The characters are staged in one list, once the whole
+// sub-block is known to be valid.
 std::int64_t CountByVector(const unsigned char *p, std::size_t len, count_stage &stage)
 {
     const D8 d;
-    constexpr std::size_t chunk = 256;
     auto error = hn::IfThenElseZero(FirstBytes(d, len < 3 ? len : 3), Errors(d, p));
     std::uint32_t *out = points;
     std::uint16_t *out16 = bmp_points;
-    std::size_t i = 0;
-    for (; i < len && i < chunk; i += 64)
-        DecodeVector<true>(p + i, len - i, out, out16, error);
-    if (!points_spread(points, static_cast<std::size_t>(out - points))) {
-        for (; i < len; i += 64)
-            DecodeVector<true>(p + i, len - i, out, out16, error);
-        if (!hn::AllTrue(d, hn::Eq(error, hn::Zero(d))) || !EndsWhole(p, len))
-            return -1;
-        return StageDecoded(stage, static_cast<std::size_t>(out - points), static_cast<std::size_t>(out16 - bmp_points));
-    }
-    if (!Validate(p, len))
+    for (std::size_t i = 0; i < len; i += 64)
+        DecodeVector(p + i, len - i, out, out16, error);
+    if (!hn::AllTrue(d, hn::Eq(error, hn::Zero(d))) || !EndsWhole(p, len))
         return -1;
-    std::int64_t total =
-        StageDecoded(stage, static_cast<std::size_t>(out - points), static_cast<std::size_t>(out16 - bmp_points));
-    for (std::size_t start = i; start < len; start += chunk) {
-        const std::size_t end = len - start < chunk ? len : start + chunk;
-        out = points;
-        out16 = bmp_points;
-        for (i = start; i < end; i += 64)
-            DecodeVector<false>(p + i, end - i, out, out16, error);
-        total += StageDecoded(stage, static_cast<std::size_t>(out - points), static_cast<std::size_t>(out16 - bmp_points));
-    }
-    return total;
+    const auto n = static_cast<std::size_t>(out - points), n16 = static_cast<std::size_t>(out16 - bmp_points);
+    stage_points(stage, points, n);
+    stage_bmp_points(stage, bmp_points, n16);
+    return static_cast<std::int64_t>(n + n16);
 }
 #endif
 
@@ -506,14 +429,12 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
             std::memset(copy + len, 0, padding);
             p = copy;
         }
+#if HWY_TARGET == HWY_AVX3_DL
         // Up to one byte in eight not ASCII, counting by pairs is worth the zeros.
         const bool ascii_first = pairs && NonAsciiSample(p, len) * 8 <= (len < 1024 ? len : 1024);
-#if HWY_TARGET == HWY_AVX3_DL
         const std::int64_t counted = ascii_first ? CountCompressed(p, len, stage) : CountByVector(p, len, stage);
 #else
-        const std::int64_t counted = !Validate(p, len) ? -1
-                                     : ascii_first     ? CountAsciiFirst(p, len, stage)
-                                                       : CountByUnit(p, len, pairs, stage);
+        const std::int64_t counted = Validate(p, len) ? CountByUnit(p, len, pairs, stage) : -1;
 #endif
         if (counted < 0)
             break;

@@ -104,22 +104,12 @@ namespace hn = hwy::HWY_NAMESPACE;
 // scan (vector_validate-inl.hpp says why).
 #if !TALLY_KERNEL_TARGET
 
-bool Active()
-{
-    return false;
-}
-
 tally_vector_result Scan(const unsigned char *, std::size_t, std::size_t, bool, count_stage &)
 {
     return {};
 }
 
 #else
-
-bool Active()
-{
-    return true;
-}
 
 // Decoding: per high nibble of a byte, the bits its lead byte keeps (0x80
 // marks a continuation byte, which is not a character) and how far the
@@ -453,29 +443,12 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace tally_vector {
 HWY_EXPORT(Scan);
-HWY_EXPORT(Active);
-
-tally_vector_result scan(std::span<const unsigned char> data, std::size_t subblock, bool pairs,
-                         count_stage &stage) noexcept
-{
-    return HWY_DYNAMIC_DISPATCH(Scan)(data.data(), data.size(), subblock, pairs, stage);
-}
-
-bool active() noexcept
-{
-    return HWY_DYNAMIC_DISPATCH(Active)();
-}
 }  // namespace tally_vector
 
 tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::size_t subblock, bool pairs,
                                       count_stage &stage) noexcept
 {
-    return tally_vector::scan(data, subblock, pairs, stage);
+    using namespace tally_vector;
+    return HWY_DYNAMIC_DISPATCH(Scan)(data.data(), data.size(), subblock, pairs, stage);
 }
-
-bool tally_vector_active() noexcept
-{
-    return tally_vector::active();
-}
-
 #endif  // HWY_ONCE

@@ -213,6 +213,13 @@ inline std::string check_descriptors(const bytes &input, std::size_t piece)
 }
 
 #if RUNEKIT_VECTOR
+// Whether runetally's kernel takes anything on a target: it has one for
+// vectors of 256 bits or more.
+inline bool kernel_target(std::int64_t target)
+{
+    return (target & (HWY_AVX2 | HWY_AVX3 | HWY_AVX3_DL)) != 0;
+}
+
 // Whether s is empty or the first bytes of some legal sequence.
 inline bool begins_legal_sequence(const bytes &s)
 {
@@ -260,8 +267,8 @@ inline std::string check_kernel(const bytes &input, std::size_t subblock)
         const bool legal_rest = !whole.invalid && begins_legal_sequence(input.substr(whole.consumed));
         if (got.consumed > whole.consumed)
             return "the kernel took more than the scalar scan";
-        const bool active = tally_vector_active() && subblock >= 4;
-        if (!tally_vector_active() && got.consumed != 0)
+        const bool active = kernel_target(target) && subblock >= 4;
+        if (!kernel_target(target) && got.consumed != 0)
             return "a target without the kernel took something";
         if (active && legal_rest && got.consumed != whole.consumed)
             return "the kernel stopped early in legal input";

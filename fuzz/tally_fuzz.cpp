@@ -1,7 +1,8 @@
 // runetally's counting paths on any input, through the shared harness: the
 // block reader from a memory file and from a pipe on every path against the
 // byte-at-a-time reader, and the vector kernel alone on every target with a
-// sub-block size taken from the first byte. Linked with the 61-byte block.
+// sub-block size taken from the first byte. Linked with 61-byte reads. The
+// first input also shows that every target the processor has was run.
 #include <cstdio>
 
 #include "tally_harness.hpp"
@@ -16,6 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static const std::size_t subblocks[] = {4, 5, 7, 16, 23, 24, 31, 63, 64, 65, 100, 16384};
     if (differs.empty())
         differs = tally_harness::check_kernel(input, subblocks[data[0] % std::size(subblocks)]);
+    static bool targets_checked = false;
+    if (differs.empty() && !targets_checked) {
+        targets_checked = true;
+        const std::string missing = targets_not_run(tally_harness::ran);
+        if (!missing.empty())
+            differs = "targets of this processor not run: " + missing;
+    }
 #endif
     if (!differs.empty()) {
         std::fprintf(stderr, "runetally's paths differ: %s\n", differs.c_str());

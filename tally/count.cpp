@@ -2,6 +2,8 @@
 // adding and clearing tables page by touched page.
 #include "count.hpp"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #ifndef RUNEKIT_TALLY_PAIR_MIN
@@ -19,124 +21,137 @@ std::size_t next_flag(const std::uint8_t *flags, std::size_t size, std::size_t f
 }
 }  // namespace
 
-namespace count_stage {
-alignas(64) std::uint32_t pair_counts[pair_lanes][1 << 15];
-std::uint64_t pairs_staged = 0;
-std::uint64_t pair_zeros = 0;
-alignas(64) std::uint8_t point_counts[points];
-std::uint8_t point_pages[pages];
-
-void merge_pairs(char_tally &tally) noexcept
+void stage_merge_pairs(count_stage &stage) noexcept
 {
     for (std::uint32_t second = 0; second < 0x80; ++second)
         for (std::uint32_t first = 0; first < 0x80; ++first) {
-            std::uint32_t &a = pair_counts[0][first | second << 8], &b = pair_counts[1][first | second << 8];
+            std::uint32_t &a = stage.pair_counts[0][first | second << 8];
+            std::uint32_t &b = stage.pair_counts[1][first | second << 8];
             const std::uint32_t n = a + b;  // at most pairs_staged
             if (n == 0)
                 continue;
-            count_char(tally, first, n);  // both bytes of the pair
-            count_char(tally, second, n);
+            count_char(*stage.table, first, n);  // both bytes of the pair
+            count_char(*stage.table, second, n);
             a = b = 0;
         }
-    tally.char_counts[0] -= static_cast<std::int64_t>(pair_zeros);
-    pairs_staged = 0;
-    pair_zeros = 0;
+    stage.table->char_counts[0] -= static_cast<std::int64_t>(stage.pair_zeros);
+    stage.pairs_staged = 0;
+    stage.pair_zeros = 0;
 }
 
-void spill(char_tally &tally, std::uint32_t c) noexcept
+void stage_spill(count_stage &stage, std::uint32_t c) noexcept
 {
-    count_char(tally, c, 256);
+    count_char(*stage.table, c, 256);
 }
+
+#if !defined(NDEBUG) || defined(RUNEKIT_TALLY_CHECK_INDEXES)
+void stage_index_fault(std::uint32_t c) noexcept
+{
+    std::fprintf(stderr, "runetally: internal error: code point 0x%X counted, beyond 0x10FFFF\n", c);
+    std::abort();
+}
+#endif
 
 namespace {
 // Moves the 8-bit counters of one page into the table, eight at a time: most
 // are zero where the text is sparse, and eight 64-bit counters share one
 // cache line.
-void merge_page(char_tally &tally, std::size_t page) noexcept
+void merge_page(count_stage &stage, std::size_t page) noexcept
 {
     const std::size_t first = page << count_page_shift;
-    const std::size_t last = first + (std::size_t{1} << count_page_shift) < points
+    const std::size_t last = first + (std::size_t{1} << count_page_shift) < stage_point_slots
                                  ? first + (std::size_t{1} << count_page_shift)
-                                 : points;
+                                 : stage_point_slots;
+    std::uint8_t *const counts = stage.point_counts;
     for (std::size_t c = first; c < last; c += 8) {
         std::uint64_t eight;
-        std::memcpy(&eight, point_counts + c, 8);
+        std::memcpy(&eight, counts + c, 8);
         if (eight == 0)
             continue;
         for (std::size_t k = c; k < c + 8; ++k)
-            if (point_counts[k] != 0)
-                count_char(tally, static_cast<std::uint32_t>(k), point_counts[k]);
-        std::memset(point_counts + c, 0, 8);
+            if (counts[k] != 0)
+                count_char(*stage.table, static_cast<std::uint32_t>(k), counts[k]);
+        std::memset(counts + c, 0, 8);
     }
 }
-}  // namespace
-}  // namespace count_stage
-
-namespace count_stage {
-namespace {
-std::uint32_t flag_each_lists = 0;  // lists still to stage with stage_point
 
 // For stage_points: the count of c, just incremented to n, is 0 (it wrapped)
 // or 1 (its page is flagged now); returns 1 for the latter.
-[[gnu::noinline]] std::size_t stage_edge(char_tally &tally, std::uint32_t c, std::uint8_t n) noexcept
+[[gnu::noinline]] std::size_t stage_edge(count_stage &stage, std::uint32_t c, std::uint8_t n) noexcept
 {
     if (n == 0) {
-        spill(tally, c);
+        stage_spill(stage, c);
         return 0;
     }
-    point_pages[c >> count_page_shift] = 1;
+    stage.point_pages[c >> count_page_shift] = 1;
     return 1;
 }
-}  // namespace
-}  // namespace count_stage
 
-namespace {
 template <class Point>
-void stage_list(char_tally &tally, const Point *points, std::size_t n) noexcept
+void stage_list(count_stage &stage, const Point *points, std::size_t n) noexcept
 {
-    using namespace count_stage;
-    if (flag_each_lists > 0) {
-        --flag_each_lists;
+    if (stage.flag_each_lists > 0) {
+        --stage.flag_each_lists;
         for (std::size_t i = 0; i < n; ++i)
-            stage_point(tally, points[i]);
+            stage_point(stage, points[i]);
         return;
     }
     // As stage_point, but a page is flagged only when one of its counters
-    // becomes 1: one store less per character (cjk 0.93 of the time), but
-    // where most characters are new (wide, a million distinct ones) that
-    // branch is taken at random (1.08): after a list where it was taken for
-    // more than one character in 32, the next 15 lists go to stage_point.
+    // becomes 1: one store less per character, but where most characters
+    // are new (wide text, a million distinct ones) that branch is taken at
+    // random: after a list where it was taken for more than one character in
+    // 32, the next 15 lists go to stage_point.
     std::size_t firsts = 0;
-#pragma GCC unroll 4  // fewer loop instructions a character: cjk 0.98
+#pragma GCC unroll 4  // fewer loop instructions a character
     for (std::size_t i = 0; i < n; ++i) {
-        const std::uint8_t count = ++point_counts[points[i]];
+        const std::uint32_t c = points[i];
+        stage_check(c);
+        const std::uint8_t count = ++stage.point_counts[c];
         if (count <= 1) [[unlikely]]
-            firsts += stage_edge(tally, points[i], count);
+            firsts += stage_edge(stage, c, count);
     }
     if (firsts > n / 32)
-        flag_each_lists = 15;
+        stage.flag_each_lists = 15;
 }
 }  // namespace
 
-void stage_points(char_tally &tally, const std::uint32_t *points, std::size_t n) noexcept
+void stage_ascii_bytes(count_stage &stage, unsigned char *bytes, std::size_t n) noexcept
 {
-    stage_list(tally, points, n);
+    bytes[n] = 0;
+    std::size_t at = 0;
+    for (; at + 16 <= n; at += 16) {
+        std::uint64_t w0, w1;
+        std::memcpy(&w0, bytes + at, 8);
+        std::memcpy(&w1, bytes + at + 8, 8);
+        stage_ascii8(stage, w0, 0);
+        stage_ascii8(stage, w1, 1);
+    }
+    for (; at < n; at += 2) {
+        std::uint16_t pair;
+        std::memcpy(&pair, bytes + at, 2);
+        ++stage.pair_counts[0][pair];
+    }
+    stage.pair_zeros += n & 1;
 }
 
-void stage_bmp_points(char_tally &tally, const std::uint16_t *points, std::size_t n) noexcept
+void stage_points(count_stage &stage, const std::uint32_t *points, std::size_t n) noexcept
 {
-    stage_list(tally, points, n);
+    stage_list(stage, points, n);
 }
 
-void count_flush(char_tally &tally) noexcept
+void stage_bmp_points(count_stage &stage, const std::uint16_t *points, std::size_t n) noexcept
 {
-    using namespace count_stage;
-    if (pairs_staged != 0)
-        merge_pairs(tally);
-    for (std::size_t page = next_flag(point_pages, pages, 0); page < pages;
-         page = next_flag(point_pages, pages, page + 1)) {
-        merge_page(tally, page);
-        point_pages[page] = 0;
+    stage_list(stage, points, n);
+}
+
+void count_flush(count_stage &stage) noexcept
+{
+    if (stage.pairs_staged != 0)
+        stage_merge_pairs(stage);
+    for (std::size_t page = next_flag(stage.point_pages, stage_point_pages, 0); page < stage_point_pages;
+         page = next_flag(stage.point_pages, stage_point_pages, page + 1)) {
+        merge_page(stage, page);
+        stage.point_pages[page] = 0;
     }
 }
 

@@ -1,11 +1,11 @@
 // runetally's counters: the 64-bit table the output is written from, and the
-// small counters that every decoded character goes to first, so that the
-// counting stays in the processor's caches. Both the scalar scan and the
-// vector kernel count through stage_ascii8 (pairs of ASCII bytes) and
-// stage_point or stage_points (the other characters), the VBMI2 kernel also
-// through stage_ascii_run (bytes it counts by comparison) and
+// stage, small counters that every decoded character goes to first, so that
+// the counting stays in the processor's caches. Both the scalar scan and the
+// vector kernel count through the stage: stage_ascii8 (pairs of ASCII
+// bytes), stage_point or stage_points (the other characters), the VBMI2
+// kernel also stage_ascii_run (bytes it counts by comparison) and
 // stage_bmp_points (characters it decoded as 16-bit numbers); count_flush
-// moves what is staged into the table.
+// moves what is staged into the stage's table.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,23 @@
 inline constexpr std::size_t char_count_slots = 0x200000;
 inline constexpr std::size_t count_page_shift = 9;
 inline constexpr std::size_t count_pages = char_count_slots >> count_page_shift;
+
+inline constexpr std::size_t count_point_limit = 0x110000;
+// Only code points below 0x110000 are ever counted. In debug, sanitizer and
+// test builds every code point is checked before it indexes a counter, so
+// that a kernel that lets an ill-formed sequence through stops with a
+// message naming it, not with a crash elsewhere.
+#if !defined(NDEBUG) || defined(RUNEKIT_TALLY_CHECK_INDEXES)
+[[noreturn, gnu::cold]] void stage_index_fault(std::uint32_t c) noexcept;
+
+inline void stage_check(std::uint32_t c) noexcept
+{
+    if (c >= count_point_limit) [[unlikely]]
+        stage_index_fault(c);
+}
+#else
+inline void stage_check(std::uint32_t) noexcept {}
+#endif
 
 // The counters, and a flag per page that is set before any counter of the
 // page is incremented, so that the output scan and count_clear can pass over
@@ -27,6 +44,7 @@ struct char_tally {
 // Adds n to the counter of code point c, marking its page.
 inline void count_char(char_tally &tally, std::uint32_t c, std::int64_t n) noexcept
 {
+    stage_check(c);
     tally.touched[c >> count_page_shift] = 1;
     tally.char_counts[c] += n;
 }
@@ -38,27 +56,31 @@ void count_clear(char_tally &tally) noexcept;
 
 // The staged counts, in counters small enough to stay in the caches: pairs
 // of ASCII bytes (long runs of ASCII) go to 32-bit counters indexed by the
-// two bytes as a little-endian 16-bit number (half the count increments of
-// counting bytes one by one, which measured faster), in two lanes that the
-// kernel takes in turn, so that a frequent pair's increments depend on one
-// another half as often (four lanes no longer fit the caches); every other
-// character goes to an 8-bit counter of its code point (1.1 MB, where the
-// 64-bit table is 8.5 MiB), grouped in pages of 512 with a flag each, so that a flush
-// costs what the input touched. An 8-bit counter that wraps adds 256 to the
-// table at once.
-namespace count_stage {
-inline constexpr std::size_t points = 0x110000;
-inline constexpr std::size_t pages = (points >> count_page_shift) + 1;
-inline constexpr int pair_lanes = 2;
-extern std::uint32_t pair_counts[pair_lanes][1 << 15];
-extern std::uint64_t pairs_staged;  // pairs added since pair_counts was merged
-extern std::uint64_t pair_zeros;    // zeros staged in pairs for other bytes
-extern std::uint8_t point_counts[points];
-extern std::uint8_t point_pages[pages];
+// two bytes as a little-endian 16-bit number (half the increments of
+// counting bytes one by one), in two lanes that the kernel takes in turn, so
+// that a frequent pair's increments depend on one another half as often;
+// every other character goes to an 8-bit counter of its code point (1.1 MB,
+// where the 64-bit counters of code points are 8.5 MiB), grouped in pages of
+// 512 with a flag each, so that a flush costs what the input touched. An
+// 8-bit counter that wraps adds 256 to the table at once. Whoever counts
+// owns a stage and binds it to the table it flushes into (count_fd does);
+// it is empty between inputs.
+inline constexpr std::size_t stage_point_slots = count_point_limit;
+inline constexpr std::size_t stage_point_pages = (stage_point_slots >> count_page_shift) + 1;
+inline constexpr int stage_pair_lanes = 2;
 
-void merge_pairs(char_tally &tally) noexcept;
-[[gnu::noinline]] void spill(char_tally &tally, std::uint32_t c) noexcept;
-}  // namespace count_stage
+struct count_stage {
+    char_tally *table = nullptr;       // where wrapped counters and the flush go
+    std::uint64_t pairs_staged = 0;    // pairs added since pair_counts was merged
+    std::uint64_t pair_zeros = 0;      // zeros that completed a pair
+    std::uint32_t flag_each_lists = 0; // lists still to stage with stage_point
+    alignas(64) std::uint32_t pair_counts[stage_pair_lanes][1 << 15];
+    alignas(64) std::uint8_t point_counts[stage_point_slots];
+    std::uint8_t point_pages[stage_point_pages];
+};
+
+void stage_merge_pairs(count_stage &stage) noexcept;
+[[gnu::noinline]] void stage_spill(count_stage &stage, std::uint32_t c) noexcept;
 
 // Bytes of data from which counting by pairs pays for the merge of the pair
 // counters, which reads all 64 KiB of them (test builds use a few bytes).
@@ -68,69 +90,51 @@ extern const std::size_t pair_min_bytes;
 // if so makes room for them (no pair counter can wrap while fewer than 2^32
 // pairs are staged; `bytes` of data make at most that many pairs, a pair of
 // one byte and a zero included). Call before staging them.
-inline bool stage_pairs_room(char_tally &tally, std::size_t bytes) noexcept
+inline bool stage_pairs_room(count_stage &stage, std::size_t bytes) noexcept
 {
     if (bytes < pair_min_bytes)
         return false;
-    if (count_stage::pairs_staged + bytes > 0xFFFFFFFFu)
-        count_stage::merge_pairs(tally);
-    count_stage::pairs_staged += bytes;
+    if (stage.pairs_staged + bytes > 0xFFFFFFFFu)
+        stage_merge_pairs(stage);
+    stage.pairs_staged += bytes;
     return true;
 }
 
 // Counts the eight ASCII bytes of a word, as four pairs, in a lane.
-inline void stage_ascii8(std::uint64_t word, int lane = 0) noexcept
+inline void stage_ascii8(count_stage &stage, std::uint64_t word, int lane = 0) noexcept
 {
     for (int shift = 0; shift < 64; shift += 16)
-        ++count_stage::pair_counts[lane][(word >> shift) & 0x7FFF];
-}
-
-// Counts the ASCII bytes of a word as four pairs in a lane, its other bytes
-// as zeros (to be added to count_stage::pair_zeros, which the merge takes
-// back), with no branch on its bytes; returns the number of zeros.
-inline std::uint64_t stage_ascii8_masked(std::uint64_t word, int lane) noexcept
-{
-    const std::uint64_t high = word & 0x8080808080808080u;
-    stage_ascii8(word & ~((high >> 7) * 0xFF), lane);
-    return static_cast<std::uint64_t>(__builtin_popcountll(high));
+        ++stage.pair_counts[lane][(word >> shift) & 0x7FFF];
 }
 
 // Counts n occurrences of an ASCII byte that the vector kernel counted by
 // comparison (the most frequent bytes of text) rather than in pairs.
-inline void stage_ascii_run(char_tally &tally, unsigned char byte, std::uint64_t n) noexcept
+inline void stage_ascii_run(count_stage &stage, unsigned char byte, std::uint64_t n) noexcept
 {
     if (n != 0)
-        count_char(tally, byte, static_cast<std::int64_t>(n));
+        count_char(*stage.table, byte, static_cast<std::int64_t>(n));
 }
+
+// Counts the n ASCII bytes at `bytes` by pairs in both lanes, the last pair
+// completed with a zero (bytes[n] is written).
+void stage_ascii_bytes(count_stage &stage, unsigned char *bytes, std::size_t n) noexcept;
 
 // Counts a code point below 0x110000: the one place where a decoded
 // character that is not in an ASCII pair becomes a count.
-inline void stage_point(char_tally &tally, std::uint32_t c) noexcept
+inline void stage_point(count_stage &stage, std::uint32_t c) noexcept
 {
-    count_stage::point_pages[c >> count_page_shift] = 1;
-    if (++count_stage::point_counts[c] == 0) [[unlikely]]
-        count_stage::spill(tally, c);
+    stage_check(c);
+    stage.point_pages[c >> count_page_shift] = 1;
+    if (++stage.point_counts[c] == 0) [[unlikely]]
+        stage_spill(stage, c);
 }
 
 // The same for a list of code points, with a page flagged while any of its
-// counters is not zero. (Fetching the counters ahead of the increments
-// measured slower: the 8-bit counters mostly stay in the caches.)
-void stage_points(char_tally &tally, const std::uint32_t *points, std::size_t n) noexcept;
+// counters is not zero. (The counters are not fetched ahead of the
+// increments: the 8-bit counters mostly stay in the caches.)
+void stage_points(count_stage &stage, const std::uint32_t *points, std::size_t n) noexcept;
 // The same for code points below 0x10000 in 16-bit numbers.
-void stage_bmp_points(char_tally &tally, const std::uint16_t *points, std::size_t n) noexcept;
+void stage_bmp_points(count_stage &stage, const std::uint16_t *points, std::size_t n) noexcept;
 
-// Whether the first 64 of a list of code points (at least 32 of them) fall
-// in 8 or more of the 34 ranges of 32 Ki code points, as in text of a
-// million distinct characters.
-inline bool points_spread(const std::uint32_t *points, std::size_t n) noexcept
-{
-    if (n < 32)
-        return false;
-    std::uint64_t ranges = 0;
-    for (std::size_t i = 0; i < n && i < 64; ++i)
-        ranges |= std::uint64_t{1} << (points[i] >> 15);
-    return __builtin_popcountll(ranges) >= 8;
-}
-
-// Moves everything staged into the table and clears the stage.
-void count_flush(char_tally &tally) noexcept;
+// Moves everything staged into the stage's table and clears the stage.
+void count_flush(count_stage &stage) noexcept;

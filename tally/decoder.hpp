@@ -1,21 +1,14 @@
-// runetally's validation: the legality of a UTF-8 sequence, the byte-exact
-// decoder that reads one sequence from a descriptor, and the scan of a block
-// in memory that validates and counts the sequences at its front.
+// runetally's reference decoder: the legality of a UTF-8 sequence, and the
+// byte-exact decoder that reads one sequence from a descriptor. Every faster
+// path is held to these.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "count.hpp"
+#include "result.hpp"
 #include "utf8.hpp"
-
-// Results of read_utf8_char at or above 0x110000 are status values.
-inline constexpr std::uint32_t UTF8_END_OF_INPUT = 0xA0000000u;
-inline constexpr std::uint32_t UTF8_TRUNCATED = 0xA0000001u;
-inline constexpr std::uint32_t UTF8_INVALID = 0xA0000002u;
-inline constexpr std::uint32_t UTF8_READ_ERROR = 0xA0000004u;
-inline constexpr std::uint32_t UTF8_FIRST_STATUS = 0x110000u;
 
 // Legality of a complete sequence: seq holds the lead byte and exactly the
 // utf8_extra_bytes[lead] bytes after it (a shorter one is illegal). Encoded
@@ -52,21 +45,3 @@ inline constexpr std::uint32_t UTF8_FIRST_STATUS = 0x110000u;
 // the next call overwrites; for END_OF_INPUT, TRUNCATED and READ_ERROR the out
 // arguments are left alone (errno tells the reason of a READ_ERROR).
 [[nodiscard]] std::uint32_t read_utf8_char(int fd, int *length, const unsigned char **sequence) noexcept;
-
-// What scan_block found at the front of a block.
-struct block_scan {
-    std::size_t consumed = 0;      // bytes of whole legal sequences, all counted
-    std::int64_t characters = 0;   // characters among them
-    bool invalid = false;          // an ill-formed sequence of `length` bytes follows
-    int length = 0;
-};
-
-// Bytes the vector kernel validates at once in scan_block (a few in test builds).
-extern const std::size_t tally_subblock_size;
-
-// Counts (stages) the legal sequences at the front of data, through the
-// vector kernel where there is one, then one by one, and stops at the first
-// ill-formed one or at a sequence that the block holds only in part (fewer
-// bytes than its lead announces); in the latter case consumed < data.size()
-// and invalid is false.
-[[nodiscard]] block_scan scan_block(std::span<const unsigned char> data, char_tally &tally) noexcept;

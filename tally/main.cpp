@@ -10,6 +10,7 @@
 #include <libintl.h>
 #include <unistd.h>
 
+#include "reader.hpp"
 #include "report.hpp"
 #include "table.hpp"
 #include "tool.hpp"
@@ -77,8 +78,10 @@ struct run_mode {
 
 // Counters for every 21-bit code point; static, so the pages that are never
 // touched are never materialised. Where a failing input must leave the table
-// as it was (-k, -l), each input is counted into `input` first.
+// as it was (-k, -l), each input is counted into `input` first. Both are
+// counted through the one stage.
 char_tally tally, input;
+count_stage stage;
 
 // Counts the characters of one input, the named file or, for "-", standard
 // input, into the table and adds them to `characters`; true if it was read
@@ -94,7 +97,7 @@ bool count_input(const char *name, run_mode mode, std::int64_t &characters) noex
         return false;
     }
     const bool staged = mode.keep_going || mode.list;
-    const count_result r = count_fd(fd, staged ? input : tally);
+    const count_result r = count_fd(fd, stage, staged ? input : tally);
     if (named)
         ::close(fd);
     const bool whole = r.status == UTF8_END_OF_INPUT;

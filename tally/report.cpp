@@ -9,6 +9,7 @@
 
 #include "bits.hpp"
 #include "tool.hpp"
+#include "utf8.hpp"
 
 namespace {
 // The report line of r, without the file name.

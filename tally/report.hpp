@@ -4,10 +4,7 @@
 
 #include <cstdio>
 
-#include "reader.hpp"
-
-// Exit status after a located failure report.
-inline constexpr int status_decode_failure = 1;
+#include "result.hpp"
 
 // For a TRUNCATED, INVALID or READ_ERROR result writes the located report to
 // standard error in a single write(2), after "FILE: " when file is not null,

@@ -5,17 +5,15 @@
 // A sub-block is worked on in place where the data reaches a vector beyond
 // it; at the start and the end of the data it is copied into a buffer with
 // zeros before and after it, so that every vector load is in bounds. Then:
-//  1. validation: three lookups in 16-entry tables (high and low nibble of
-//     the previous byte, high nibble of this byte) whose common bits are
-//     the errors, without the surrogate error (ED A0 80..ED BF BF are legal);
-//     plus a check that no sequence runs past the end;
+//  1. validation (vector_validate-inl.hpp), on its own or from the vectors
+//     the sub-block is decoded from;
 //  2. only if the whole sub-block is valid, counting, by 16-byte units: the
 //     bytes of a unit of ASCII go to the staged ASCII counters; any other
 //     unit is decoded at every byte position, the code points at
 //     non-continuation bytes are compressed into a list, and the list is
-//     staged (count.hpp). Text of nearly all ASCII is counted by pairs with
-//     no branch per unit, and where the processor compresses bytes (VBMI2)
-//     with its most frequent bytes counted by comparison instead.
+//     staged (count.hpp). Where the processor compresses bytes (VBMI2),
+//     text of nearly all ASCII has its ASCII bytes compressed and counted by
+//     pairs, and other text is decoded by whole vectors.
 #include "vector_count.hpp"
 
 #include <array>
@@ -23,13 +21,14 @@
 #include <cstring>
 #include <type_traits>
 
-
 #include "utf8.hpp"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "vector_count.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
+
+#include "vector_validate-inl.hpp"
 
 // State and helpers shared by the targets (compiled once).
 #ifndef RUNEKIT_TALLY_VECTOR_SHARED
@@ -101,82 +100,16 @@ namespace tally_vector {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// Vectors of 128 bits (SSE4, SSSE3, NEON) decode only four code points at a
-// time, and the kernel measured slower than the scalar scan there (CJK text
-// on the benchmark machine: 642 against 717 MB/s with SSE4): with such
-// vectors, as without any, everything is left to the scalar scan.
-#if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128 || HWY_TARGET == HWY_SSSE3 || HWY_TARGET == HWY_SSE4 || \
-    HWY_TARGET == HWY_NEON
+// Targets with vectors of 128 bits or none leave everything to the scalar
+// scan (vector_validate-inl.hpp says why).
+#if !TALLY_KERNEL_TARGET
 
-bool Active()
-{
-    return false;
-}
-
-tally_vector_result Scan(const unsigned char *, std::size_t, std::size_t, bool, char_tally &)
+tally_vector_result Scan(const unsigned char *, std::size_t, std::size_t, bool, count_stage &)
 {
     return {};
 }
 
 #else
-
-bool Active()
-{
-    return true;
-}
-
-
-// Error bits of the lookup validation. An error is where the three lookups
-// (high nibble of the previous byte, its low nibble, high nibble of this byte)
-// share a bit; TWO_CONTS is expected exactly where the byte two or three back
-// is a lead that needs this byte as a continuation.
-constexpr std::uint8_t too_short = 1 << 0;   // lead, then no continuation byte
-constexpr std::uint8_t too_long = 1 << 1;    // ASCII, then a continuation byte
-constexpr std::uint8_t overlong_3 = 1 << 2;  // E0 80..9F
-constexpr std::uint8_t too_large = 1 << 3;   // F4 90.., F5 and above
-constexpr std::uint8_t overlong_2 = 1 << 5;  // C0, C1
-constexpr std::uint8_t too_large_1000 = 1 << 6;
-constexpr std::uint8_t overlong_4 = 1 << 6;  // F0 80..8F
-constexpr std::uint8_t two_conts = 1 << 7;
-constexpr std::uint8_t carry = too_short | too_long | two_conts;
-
-// Indexed by the high nibble of the previous byte.
-alignas(16) constexpr std::uint8_t previous_high[16] = {
-    too_long, too_long, too_long, too_long, too_long, too_long, too_long, too_long,  // ASCII
-    two_conts, two_conts, two_conts, two_conts,                                      // continuation
-    too_short | overlong_2,                                                          // C0..CF
-    too_short,                                                                       // D0..DF
-    too_short | overlong_3,                                                          // E0..EF
-    too_short | too_large | too_large_1000 | overlong_4,                             // F0..FF
-};
-// Indexed by the low nibble of the previous byte.
-alignas(16) constexpr std::uint8_t previous_low[16] = {
-    carry | overlong_3 | overlong_2 | overlong_4,  // x0
-    carry | overlong_2,                            // x1
-    carry,
-    carry,
-    carry | too_large,  // x4
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,  // xD: no surrogate error
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-};
-// Indexed by the high nibble of this byte.
-alignas(16) constexpr std::uint8_t current_high[16] = {
-    too_short, too_short, too_short, too_short, too_short, too_short, too_short, too_short,
-    too_long | overlong_2 | two_conts | overlong_3 | too_large_1000 | overlong_4,  // 80..8F
-    too_long | overlong_2 | two_conts | overlong_3 | too_large,                    // 90..9F
-    too_long | overlong_2 | two_conts | too_large,                                 // A0..AF
-    too_long | overlong_2 | two_conts | too_large,                                 // B0..BF
-    too_short, too_short, too_short, too_short,
-};
 
 // Decoding: per high nibble of a byte, the bits its lead byte keeps (0x80
 // marks a continuation byte, which is not a character) and how far the
@@ -188,7 +121,6 @@ alignas(16) constexpr std::uint8_t lead_shift[16] = {
     18, 18, 18, 18, 18, 18, 18, 18, 0, 0, 0, 0, 12, 12, 6, 0,
 };
 
-using D8 = hn::CappedTag<std::uint8_t, 64>;
 using D32 = hn::CappedTag<std::uint32_t, 16>;
 
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
@@ -214,26 +146,6 @@ HWY_INLINE hn::Vec<D32> CompressPoints(D32 d, hn::Vec<D32> v, hn::Mask<D32> keep
 }
 #endif
 
-// The first n lanes (any n) of a vector of bytes. (Highway 1.0.3's FirstN
-// compares lane numbers with n as a signed byte on AVX2: n above 127 would
-// select no lane.)
-template <class D>
-HWY_INLINE hn::Mask<D> FirstBytes(D d, std::size_t n)
-{
-    return hn::FirstN(d, n < hn::Lanes(d) ? n : hn::Lanes(d));
-}
-
-// Whether p[0..len) is all ASCII (a vector readable after p + len).
-HWY_INLINE bool AllAscii(const unsigned char *p, std::size_t len)
-{
-    const D8 d;
-    const hn::RebindToSigned<D8> di;
-    auto any = hn::Zero(d);
-    for (std::size_t i = 0; i < len; i += hn::Lanes(d))
-        any = hn::Or(any, hn::IfThenElseZero(FirstBytes(d, len - i), hn::LoadU(d, p + i)));
-    return hn::AllFalse(di, hn::Lt(hn::BitCast(di, any), hn::Zero(di)));
-}
-
 // How many of the first 1 KiB of p[0..len) (at most) are not ASCII: a
 // sample, enough to choose how to count the sub-block.
 HWY_INLINE std::size_t NonAsciiSample(const unsigned char *p, std::size_t len)
@@ -247,55 +159,6 @@ HWY_INLINE std::size_t NonAsciiSample(const unsigned char *p, std::size_t len)
         found += hn::CountTrue(di, hn::And(hn::Lt(bytes, hn::Zero(di)), FirstBytes(di, sample - i)));
     }
     return found;
-}
-
-// The error bits of the bytes `current`, given the three vectors of the
-// bytes one, two and three before each; zero where they begin or continue
-// legal sequences. Errors: the same for a vector at p.
-template <class D, class V = hn::Vec<D>>
-HWY_INLINE V ErrorsOf(D d, V previous3, V previous2, V previous1, V current)
-{
-    const auto special = hn::And(
-        hn::And(hn::TableLookupBytes(hn::LoadDup128(d, previous_high), hn::ShiftRight<4>(previous1)),
-                hn::TableLookupBytes(hn::LoadDup128(d, previous_low), hn::And(previous1, hn::Set(d, 0x0F)))),
-        hn::TableLookupBytes(hn::LoadDup128(d, current_high), hn::ShiftRight<4>(current)));
-    // High bit set where the byte two back is E0 or above, or three back F0 or above.
-    const auto needs_continuation = hn::And(
-        hn::Or(hn::SaturatedSub(previous2, hn::Set(d, 0xE0 - 0x80)), hn::SaturatedSub(previous3, hn::Set(d, 0xF0 - 0x80))),
-        hn::Set(d, 0x80));
-    return hn::Xor(special, needs_continuation);
-}
-
-template <class D>
-HWY_INLINE hn::Vec<D> Errors(D d, const unsigned char *p)
-{
-    return ErrorsOf(d, hn::LoadU(d, p - 3), hn::LoadU(d, p - 2), hn::LoadU(d, p - 1), hn::LoadU(d, p));
-}
-
-// Whether the last sequence of p[0..len) ends within it.
-HWY_INLINE bool EndsWhole(const unsigned char *p, std::size_t len)
-{
-    return !(len >= 1 && p[len - 1] >= 0xC0) && !(len >= 2 && p[len - 2] >= 0xE0) && !(len >= 3 && p[len - 3] >= 0xF0);
-}
-
-// Whether p[0..len) is whole legal sequences, given three bytes before p that
-// are zeros or the end of whole legal sequences, and at least a vector and
-// 16 bytes readable after p + len. A sub-block of ASCII is, at once; else
-// every vector is checked in full: skipping the vectors of ASCII within it
-// measured slower on prose, where whether one is ASCII cannot be predicted.
-bool Validate(const unsigned char *p, std::size_t len)
-{
-    if (AllAscii(p, len))
-        return true;
-    const D8 d;
-    auto error = hn::Zero(d);
-    for (std::size_t i = 0; i < len; i += hn::Lanes(d)) {
-        auto found = Errors(d, p + i);
-        if (i + hn::Lanes(d) > len)  // beyond the sub-block: not its business
-            found = hn::IfThenElseZero(hn::FirstN(d, len - i), found);
-        error = hn::Or(error, found);
-    }
-    return hn::AllTrue(d, hn::Eq(error, hn::Zero(d))) && EndsWhole(p, len);
 }
 
 // The code point of the sequence that begins with byte b0 and goes on with
@@ -350,7 +213,7 @@ HWY_INLINE std::size_t DecodeUnit(const unsigned char *p, std::size_t len, std::
 // Stages the characters of p[0..len), which Validate accepted (at least 32
 // readable bytes follow it), by 16-byte units: a unit of ASCII by pairs if
 // `pairs`, any other decoded; returns how many there are.
-std::int64_t CountByUnit(const unsigned char *p, std::size_t len, bool pairs, char_tally &tally)
+std::int64_t CountByUnit(const unsigned char *p, std::size_t len, bool pairs, count_stage &stage)
 {
     std::size_t found = 0;
     std::int64_t ascii = 0;
@@ -359,57 +222,27 @@ std::int64_t CountByUnit(const unsigned char *p, std::size_t len, bool pairs, ch
         std::memcpy(&w0, p + unit, 8);
         std::memcpy(&w1, p + unit + 8, 8);
         if (pairs && unit + 16 <= len && ((w0 | w1) & 0x8080808080808080u) == 0) {
-            stage_ascii8(w0, 0);
-            stage_ascii8(w1, 1);
+            stage_ascii8(stage, w0, 0);
+            stage_ascii8(stage, w1, 1);
             ascii += 16;
         } else {
             found += DecodeUnit<false>(p + unit, len - unit < 16 ? len - unit : 16, points + found);
         }
     }
-    stage_points(tally, points, found);
+    stage_points(stage, points, found);
     return ascii + static_cast<std::int64_t>(found);
-}
-
-// The same for text of nearly all ASCII, by pairs: every whole unit goes to
-// the pair counters, its other bytes as zeros, with no branch on its bytes
-// (in prose about one unit in ten holds a non-ASCII byte, at random, and the
-// branch of CountByUnit mispredicted); the units with other bytes are listed
-// and their characters of more than one byte decoded after.
-std::int64_t CountAsciiFirst(const unsigned char *p, std::size_t len, char_tally &tally)
-{
-    std::uint32_t mixed[max_subblock / 16];
-    const std::size_t whole = len / 16 * 16;
-    std::size_t listed = 0;
-    std::uint64_t zeros = 0;
-    for (std::size_t unit = 0; unit < whole; unit += 16) {
-        std::uint64_t w0, w1;
-        std::memcpy(&w0, p + unit, 8);
-        std::memcpy(&w1, p + unit + 8, 8);
-        zeros += stage_ascii8_masked(w0, 0) + stage_ascii8_masked(w1, 1);
-        mixed[listed] = static_cast<std::uint32_t>(unit);
-        listed += ((w0 | w1) & 0x8080808080808080u) != 0;
-    }
-    count_stage::pair_zeros += zeros;
-    std::size_t found = 0;
-    for (std::size_t k = 0; k < listed; ++k)
-        found += DecodeUnit<true>(p + mixed[k], 16, points + found);
-    if (whole < len)
-        found += DecodeUnit<false>(p + whole, len - whole, points + found);
-    stage_points(tally, points, found);
-    return static_cast<std::int64_t>(whole - zeros + found);
 }
 
 #if HWY_TARGET == HWY_AVX3_DL
 // The same with the byte compression of VBMI2, by vectors, and validating
 // p[0..len) as it goes: the three most frequent bytes of text in Latin script
 // (space, e, t) are counted by comparison, the bytes that are not ASCII are
-// dropped, and the rest, compressed, goes to the pair counters (a third
-// fewer increments on prose). The 16-byte units holding bytes that are not
+// dropped, and the rest, compressed, goes to the pair counters. The 16-byte units holding bytes that are not
 // ASCII are marked in a bitmap, then validated (with the three bytes after
 // them, the only others where an error can show) and decoded as above.
 // Returns -1, having staged nothing, if p[0..len) is not whole legal
 // sequences (the conditions of Validate hold).
-std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally &tally)
+std::int64_t CountCompressed(const unsigned char *p, std::size_t len, count_stage &stage)
 {
     const D8 d;
     const hn::RebindToSigned<D8> di;
@@ -460,24 +293,9 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, char_tally
     if (!hn::AllTrue(d_unit, hn::Eq(error, hn::Zero(d_unit))) || !EndsWhole(p, len))
         return -1;
     for (int k = 0; k < 3; ++k)
-        stage_ascii_run(tally, frequent[k], seen[k]);
-    // The kept bytes by pairs, the last pair completed with a zero.
-    compressed[kept] = 0;
-    std::size_t at = 0;
-    for (; at + 16 <= kept; at += 16) {
-        std::uint64_t w0, w1;
-        std::memcpy(&w0, compressed + at, 8);
-        std::memcpy(&w1, compressed + at + 8, 8);
-        stage_ascii8(w0, 0);
-        stage_ascii8(w1, 1);
-    }
-    for (; at < kept; at += 2) {
-        std::uint16_t pair;
-        std::memcpy(&pair, compressed + at, 2);
-        ++count_stage::pair_counts[0][pair];
-    }
-    count_stage::pair_zeros += kept & 1;
-    stage_points(tally, points, found);
+        stage_ascii_run(stage, frequent[k], seen[k]);
+    stage_ascii_bytes(stage, compressed, kept);
+    stage_points(stage, points, found);
     return static_cast<std::int64_t>(seen[0] + seen[1] + seen[2] + kept + found);
 }
 
@@ -506,10 +324,9 @@ HWY_INLINE auto AssembleBmp(V8 b0, V8 b1, V8 b2)
 // character and the three after each are gathered side by side, so that
 // only characters are decoded, not every byte position. Appends their code
 // points at `out`, or as 16-bit numbers at `out16` when the vector holds no
-// sequence of four bytes, moving that pointer past them. With
-// kValidate, adds to `error` the error bits of the bytes from p + 3 to
-// p + len, from the same four vectors.
-template <bool kValidate>
+// sequence of four bytes, moving that pointer past them. Adds to `error`
+// the error bits of the bytes from p + 3 to p + len, from the same four
+// vectors.
 HWY_INLINE void DecodeVector(const unsigned char *p, std::size_t len, std::uint32_t *&out, std::uint16_t *&out16,
                              hn::Vec<D8> &error)
 {
@@ -519,12 +336,10 @@ HWY_INLINE void DecodeVector(const unsigned char *p, std::size_t len, std::uint3
     const hn::Vec<D8> v[4] = {hn::LoadU(d, p), hn::LoadU(d, p + 1), hn::LoadU(d, p + 2), hn::LoadU(d, p + 3)};
     // Continuation bytes (80..BF) are the signed bytes below -64.
     const auto starts = hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, v[0]), hn::Set(di, -65))), FirstBytes(d, len));
-    if constexpr (kValidate) {
-        auto found = ErrorsOf(d, v[0], v[1], v[2], v[3]);
-        if (len < hn::Lanes(d) + 3)
-            found = hn::IfThenElseZero(FirstBytes(d, len > 3 ? len - 3 : 0), found);
-        error = hn::Or(error, found);
-    }
+    auto errors = ErrorsOf(d, v[0], v[1], v[2], v[3]);
+    if (len < hn::Lanes(d) + 3)
+        errors = hn::IfThenElseZero(FirstBytes(d, len > 3 ? len - 3 : 0), errors);
+    error = hn::Or(error, errors);
     const std::size_t found = hn::CountTrue(d, starts);
     // Where characters begin, compressed once; each vector's bytes there are
     // then picked by a permutation (VPERMB: one operation, where VPCOMPRESSB
@@ -558,60 +373,31 @@ HWY_INLINE void DecodeVector(const unsigned char *p, std::size_t len, std::uint3
     out += found;
 }
 
-// Stages the code points decoded at points[0..n) and bmp_points[0..n16);
-// returns how many there are.
-HWY_INLINE std::int64_t StageDecoded(char_tally &tally, std::size_t n, std::size_t n16)
-{
-    if (n != 0)
-        stage_points(tally, points, n);
-    if (n16 != 0)
-        stage_bmp_points(tally, bmp_points, n16);
-    return static_cast<std::int64_t>(n + n16);
-}
 
 // Counts every character of p[0..len) by vectors of 64 bytes decoded whole,
 // validating it as it goes (the conditions of Validate hold); returns how
 // many there are, or -1, having staged nothing, if p[0..len) is not whole
-// legal sequences. Text whose characters spread over more 8-bit counters
-// than the first-level cache holds (wide text, a million distinct ones) is
-// validated first, then staged 256 bytes at a time, so that the increments,
-// which wait on the second-level cache, overlap the decoding of the next
-// bytes; other text is validated as it is decoded and staged in one list.
-std::int64_t CountByVector(const unsigned char *p, std::size_t len, char_tally &tally)
+// legal sequences. The characters are staged in one list, once the whole
+// sub-block is known to be valid.
+std::int64_t CountByVector(const unsigned char *p, std::size_t len, count_stage &stage)
 {
     const D8 d;
-    constexpr std::size_t chunk = 256;
     auto error = hn::IfThenElseZero(FirstBytes(d, len < 3 ? len : 3), Errors(d, p));
     std::uint32_t *out = points;
     std::uint16_t *out16 = bmp_points;
-    std::size_t i = 0;
-    for (; i < len && i < chunk; i += 64)
-        DecodeVector<true>(p + i, len - i, out, out16, error);
-    if (!points_spread(points, static_cast<std::size_t>(out - points))) {
-        for (; i < len; i += 64)
-            DecodeVector<true>(p + i, len - i, out, out16, error);
-        if (!hn::AllTrue(d, hn::Eq(error, hn::Zero(d))) || !EndsWhole(p, len))
-            return -1;
-        return StageDecoded(tally, static_cast<std::size_t>(out - points), static_cast<std::size_t>(out16 - bmp_points));
-    }
-    if (!Validate(p, len))
+    for (std::size_t i = 0; i < len; i += 64)
+        DecodeVector(p + i, len - i, out, out16, error);
+    if (!hn::AllTrue(d, hn::Eq(error, hn::Zero(d))) || !EndsWhole(p, len))
         return -1;
-    std::int64_t total =
-        StageDecoded(tally, static_cast<std::size_t>(out - points), static_cast<std::size_t>(out16 - bmp_points));
-    for (std::size_t start = i; start < len; start += chunk) {
-        const std::size_t end = len - start < chunk ? len : start + chunk;
-        out = points;
-        out16 = bmp_points;
-        for (i = start; i < end; i += 64)
-            DecodeVector<false>(p + i, end - i, out, out16, error);
-        total += StageDecoded(tally, static_cast<std::size_t>(out - points), static_cast<std::size_t>(out16 - bmp_points));
-    }
-    return total;
+    const auto n = static_cast<std::size_t>(out - points), n16 = static_cast<std::size_t>(out16 - bmp_points);
+    stage_points(stage, points, n);
+    stage_bmp_points(stage, bmp_points, n16);
+    return static_cast<std::int64_t>(n + n16);
 }
 #endif
 
 tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_t subblock, bool pairs,
-                         char_tally &tally)
+                         count_stage &stage)
 {
     if (subblock == 0)
         return {};
@@ -633,14 +419,12 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
             std::memset(copy + len, 0, padding);
             p = copy;
         }
+#if HWY_TARGET == HWY_AVX3_DL
         // Up to one byte in eight not ASCII, counting by pairs is worth the zeros.
         const bool ascii_first = pairs && NonAsciiSample(p, len) * 8 <= (len < 1024 ? len : 1024);
-#if HWY_TARGET == HWY_AVX3_DL
-        const std::int64_t counted = ascii_first ? CountCompressed(p, len, tally) : CountByVector(p, len, tally);
+        const std::int64_t counted = ascii_first ? CountCompressed(p, len, stage) : CountByVector(p, len, stage);
 #else
-        const std::int64_t counted = !Validate(p, len) ? -1
-                                     : ascii_first     ? CountAsciiFirst(p, len, tally)
-                                                       : CountByUnit(p, len, pairs, tally);
+        const std::int64_t counted = Validate(p, len) ? CountByUnit(p, len, pairs, stage) : -1;
 #endif
         if (counted < 0)
             break;
@@ -659,29 +443,12 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace tally_vector {
 HWY_EXPORT(Scan);
-HWY_EXPORT(Active);
-
-tally_vector_result scan(std::span<const unsigned char> data, std::size_t subblock, bool pairs,
-                         char_tally &tally) noexcept
-{
-    return HWY_DYNAMIC_DISPATCH(Scan)(data.data(), data.size(), subblock, pairs, tally);
-}
-
-bool active() noexcept
-{
-    return HWY_DYNAMIC_DISPATCH(Active)();
-}
 }  // namespace tally_vector
 
-tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::size_t subblock,
-                                      char_tally &tally) noexcept
+tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::size_t subblock, bool pairs,
+                                      count_stage &stage) noexcept
 {
-    return tally_vector::scan(data, subblock, stage_pairs_room(tally, data.size()), tally);
+    using namespace tally_vector;
+    return HWY_DYNAMIC_DISPATCH(Scan)(data.data(), data.size(), subblock, pairs, stage);
 }
-
-bool tally_vector_active() noexcept
-{
-    return tally_vector::active();
-}
-
 #endif  // HWY_ONCE

@@ -33,26 +33,18 @@ inline constexpr std::size_t tally_vector_max_subblock = 16384;
 // ending at a character boundary, for as long as each one is whole legal
 // sequences (runetally's rule: encoded surrogates are legal); stops before
 // the first one that is not, and before a sequence cut off by the end of the
-// data. Everything taken is staged, so what remains for the caller starts
-// at a character boundary. Takes nothing where tally_vector_active() is false. Reads only
-// data.
+// data. Everything taken is staged, ASCII by pairs if `pairs` (see
+// stage_pairs_room), so what remains for the caller starts at a character
+// boundary. Takes nothing on targets with vectors of 128 bits or none.
+// Reads only data.
 [[nodiscard]] tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::size_t subblock,
-                                                    char_tally &tally) noexcept;
-
-// Whether the kernel takes anything with the target chosen now (not with
-// 128-bit vectors or none, where it leaves everything to the scalar scan).
-[[nodiscard]] bool tally_vector_active() noexcept;
+                                                    bool pairs, count_stage &stage) noexcept;
 
 #else
 
-inline tally_vector_result tally_vector_scan(std::span<const unsigned char>, std::size_t, char_tally &) noexcept
+inline tally_vector_result tally_vector_scan(std::span<const unsigned char>, std::size_t, bool, count_stage &) noexcept
 {
     return {};
-}
-
-inline bool tally_vector_active() noexcept
-{
-    return false;
 }
 
 #endif

@@ -16,7 +16,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "decoder.hpp"
 #include "reader.hpp"
+#include "scan.hpp"
 #if RUNEKIT_VECTOR
 #include "vector_count.hpp"
 #include "vector_targets.hpp"
@@ -26,6 +28,10 @@ namespace tally_harness {
 using bytes = std::string;
 
 inline char_tally want_tally, got_tally;
+inline count_stage stage;
+
+// The vector targets the checks below ran, each once.
+inline std::vector<std::int64_t> ran;
 
 inline std::span<const unsigned char> span_of(const bytes &s)
 {
@@ -46,6 +52,8 @@ inline std::vector<std::int64_t> paths()
 inline void use_path(std::int64_t target)
 {
 #if RUNEKIT_VECTOR
+    if (target != HWY_SCALAR && std::find(ran.begin(), ran.end(), target) == ran.end())
+        ran.push_back(target);
     hwy::SetSupportedTargetsForTest(target);
 #else
     (void)target;
@@ -57,6 +65,19 @@ inline void use_reference()
 #if RUNEKIT_VECTOR
     use_path(HWY_SCALAR);
 #endif
+}
+
+// Whether s is whole legal sequences, one after another, by the reference rule.
+inline bool whole_legal(const bytes &s)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(s.data());
+    for (std::size_t at = 0; at < s.size();) {
+        const std::size_t length = static_cast<std::size_t>(utf8_extra_bytes[p[at]]) + 1;
+        if (s.size() - at < length || !utf8_sequence_is_legal({p + at, length}))
+            return false;
+        at += length;
+    }
+    return true;
 }
 
 inline std::string same_counts(const char_tally &want, const char_tally &got)
@@ -139,7 +160,7 @@ inline outcome run(int fd, char_tally &t, bool bytewise)
 {
     count_clear(t);
     outcome o;
-    o.result = bytewise ? count_bytewise(fd, t) : count_fd(fd, t);
+    o.result = bytewise ? count_bytewise(fd, stage, t) : count_fd(fd, stage, t);
     if (o.result.status == UTF8_INVALID)
         o.sequence.assign(reinterpret_cast<const char *>(o.result.sequence),
                           static_cast<std::size_t>(utf8_extra_bytes[o.result.sequence[0]]) + 1);
@@ -192,6 +213,13 @@ inline std::string check_descriptors(const bytes &input, std::size_t piece)
 }
 
 #if RUNEKIT_VECTOR
+// Whether runetally's kernel takes anything on a target: it has one for
+// vectors of 256 bits or more.
+inline bool kernel_target(std::int64_t target)
+{
+    return (target & (HWY_AVX2 | HWY_AVX3 | HWY_AVX3_DL)) != 0;
+}
+
 // Whether s is empty or the first bytes of some legal sequence.
 inline bool begins_legal_sequence(const bytes &s)
 {
@@ -215,31 +243,38 @@ inline bool begins_legal_sequence(const bytes &s)
 // prefix); on input legal up to at most a last partial sequence it takes all
 // of the legal part; elsewhere it stops less than one sub-block (and a few
 // bytes of moving back) before the point where the scalar scan stops.
-inline std::string check_kernel(const bytes &input, std::size_t subblock)
+// The scalar scan of data, staged into t.
+inline block_scan scalar_scan(std::span<const unsigned char> data, char_tally &t)
 {
     use_reference();
-    count_clear(want_tally);
-    const block_scan whole = scan_block(span_of(input), want_tally);
-    count_flush(want_tally);
+    count_clear(t);
+    stage.table = &t;
+    const block_scan s = scan_block(data, stage);
+    count_flush(stage);
+    return s;
+}
+
+inline std::string check_kernel(const bytes &input, std::size_t subblock)
+{
+    const block_scan whole = scalar_scan(span_of(input), want_tally);
     for (const std::int64_t target : vector_targets()) {
         use_path(target);
         count_clear(got_tally);
-        const tally_vector_result got = tally_vector_scan(span_of(input), subblock, got_tally);
-        count_flush(got_tally);
+        stage.table = &got_tally;
+        const bool pairs = stage_pairs_room(stage, input.size());
+        const tally_vector_result got = tally_vector_scan(span_of(input), subblock, pairs, stage);
+        count_flush(stage);
         const bool legal_rest = !whole.invalid && begins_legal_sequence(input.substr(whole.consumed));
         if (got.consumed > whole.consumed)
             return "the kernel took more than the scalar scan";
-        const bool active = tally_vector_active() && subblock >= 4;
-        if (!tally_vector_active() && got.consumed != 0)
+        const bool active = kernel_target(target) && subblock >= 4;
+        if (!kernel_target(target) && got.consumed != 0)
             return "a target without the kernel took something";
         if (active && legal_rest && got.consumed != whole.consumed)
             return "the kernel stopped early in legal input";
         if (active && whole.consumed >= got.consumed + std::min(subblock, tally_vector_max_subblock) + 4)
             return "the kernel stopped more than a sub-block early";
-        use_reference();
-        count_clear(want_tally);
-        const block_scan prefix = scan_block(span_of(input).first(got.consumed), want_tally);
-        count_flush(want_tally);
+        const block_scan prefix = scalar_scan(span_of(input).first(got.consumed), want_tally);
         if (prefix.consumed != got.consumed || prefix.invalid || prefix.characters != got.characters)
             return "what the kernel took is not whole legal sequences, or miscounted";
         if (std::string differs = same_counts(want_tally, got_tally); !differs.empty())

@@ -5,8 +5,7 @@
 
 #include <ostream>
 
-#include "decoder.hpp"
-#include "reader.hpp"
+#include "result.hpp"
 
 inline void PrintTo(const input_position &p, std::ostream *os)
 {

@@ -171,8 +171,9 @@ TEST(Displayable, BlankAndInvisibleRanges)
 TEST(CountBytewise, CountsAndPositions)
 {
     static char_tally tally;
+    static count_stage stage;
     const int fd = pipe_with("ab\nb\xC3\xA9\n\x80");
-    const count_result r = count_bytewise(fd, tally);
+    const count_result r = count_bytewise(fd, stage, tally);
     const std::int64_t *counts = tally.char_counts;
     close(fd);
     SCOPED_TRACE(testing::PrintToString(r));
@@ -229,7 +230,7 @@ TEST(Format, CachedCountsAgreeWithFormatters)
         }
 }
 
-// The counting paths at their real sizes (1 MiB blocks, 16 KiB sub-blocks,
+// The counting paths at their real sizes (reads of 256 KiB and 1 MiB, 16 KiB sub-blocks,
 // pairs from 64 KiB on), which the paths test runs small: prose-like text
 // across a block boundary, from a file and a pipe on every path, against the
 // byte-at-a-time reader.

@@ -1,7 +1,6 @@
 // runetally -m: the lines of tables parsed in place, block by block.
 #include "merge.hpp"
 
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -21,26 +20,25 @@ constexpr std::size_t block_size = std::size_t{1} << 18;
 // The block, and after its bytes a newline that stops every scan of a field.
 unsigned char block[block_size + 1];
 
-// The value of each hexadecimal digit; 16 for any other byte.
-constexpr std::array<std::uint8_t, 256> hex_values = [] {
-    std::array<std::uint8_t, 256> values{};
-    for (int b = 0; b < 256; ++b)
-        values[b] = b >= '0' && b <= '9' ? b - '0' : b >= 'A' && b <= 'F' ? b - 'A' + 10 : b >= 'a' && b <= 'f' ? b - 'a' + 10 : 16;
-    return values;
-}();
-static_assert(hex_values['0'] == 0 && hex_values['9'] == 9 && hex_values['F'] == 15 && hex_values['f'] == 15);
-static_assert(hex_values['/'] == 16 && hex_values[':'] == 16 && hex_values['G'] == 16 && hex_values['g'] == 16);
+// The value of a hexadecimal digit; 16 for any other byte.
+constexpr unsigned hex_value(unsigned char b) noexcept
+{
+    const unsigned lower = b | 0x20u;  // 'A'-'F' to 'a'-'f'
+    return static_cast<unsigned>(b - '0') < 10 ? b - '0' : lower - 'a' < 6 ? lower - 'a' + 10 : 16;
+}
+static_assert(hex_value('0') == 0 && hex_value('9') == 9 && hex_value('A') == 10 && hex_value('f') == 15);
+static_assert(hex_value('/') == 16 && hex_value(':') == 16 && hex_value('G') == 16 && hex_value('g') == 16 &&
+              hex_value('@') == 16 && hex_value('`') == 16 && hex_value('\n') == 16);
 
 enum class parsed {
     line,       // a table line, and `at` past its newline
-    partial,    // the bytes end inside the line's fields
-    in_glyph,   // the bytes end inside the line's glyph; its fields are read
+    partial,    // the bytes end inside the line
     not_line,
     too_large,  // its count
 };
 
 // One line at `at`, whose bytes end at `end` (where the sentinel newline
-// stands): its code point and count. Any field cut by the end of the bytes
+// stands): its code point and count. A line cut by the end of the bytes
 // gives `partial`, for the caller to try again with more of them.
 parsed parse_line(const unsigned char *&at, const unsigned char *end, std::uint32_t &code, std::int64_t &count) noexcept
 {
@@ -66,33 +64,26 @@ parsed parse_line(const unsigned char *&at, const unsigned char *end, std::uint3
         return cut_or(parsed::not_line);
     const unsigned char *const hex = ++p;
     std::uint32_t c = 0;
-    for (unsigned d; (d = hex_values[*p]) < 16; ++p)
+    for (unsigned d; (d = hex_value(*p)) < 16; ++p)
         if ((c = c * 16 + d) > code_max)
             return parsed::not_line;
     if (p == hex || (*p != '\n' && *p != '\t'))
         return cut_or(parsed::not_line);
-    if (p == end)
-        return parsed::partial;  // more digits may follow
     code = c;
     count = n;
-    if (*p == '\t') {
+    if (*p == '\t')
         p = static_cast<const unsigned char *>(std::memchr(p + 1, '\n', static_cast<std::size_t>(end - p)));
-        if (p == end)
-            return parsed::in_glyph;
-    }
+    if (p == end)
+        return parsed::partial;
     at = p + 1;
     return parsed::line;
 }
 
 // Where the reading of one table stands: block[begin, end) is still to be
-// parsed; with in_glyph it is the rest of the glyph of a line longer than
-// the block, whose code point and count are kept.
+// parsed.
 struct table_scan {
     std::size_t begin = 0;
     std::size_t end = 0;
-    bool in_glyph = false;
-    std::uint32_t code = 0;
-    std::int64_t count = 0;
     table_result result;  // lines counted so far, and the total
 };
 
@@ -102,31 +93,19 @@ parsed count_lines(table_scan &s, char_tally &tally) noexcept
 {
     block[s.end] = '\n';
     for (;;) {
-        const bool full = s.begin == 0 && s.end == block_size;  // the line cannot grow
         const unsigned char *p = block + s.begin;
-        parsed r = parsed::line;
-        if (s.in_glyph) {
-            p = static_cast<const unsigned char *>(std::memchr(p, '\n', s.end - s.begin + 1)) + 1;
-            if (p > block + s.end)
-                r = parsed::in_glyph;
-        } else {
-            r = parse_line(p, block + s.end, s.code, s.count);
-        }
-        if (r == parsed::in_glyph && (full || s.in_glyph)) {
-            s.in_glyph = true;  // its bytes so far are of no use
-            s.begin = s.end;
-            return parsed::partial;
-        }
+        std::uint32_t code = 0;
+        std::int64_t count = 0;
+        const parsed r = parse_line(p, block + s.end, code, count);
+        if (r == parsed::partial && s.begin == 0 && s.end == block_size)
+            return parsed::not_line;  // longer than the block
         if (r != parsed::line)
-            return r == parsed::in_glyph || (r == parsed::partial && !full) ? parsed::partial
-                   : r == parsed::partial                                   ? parsed::not_line
-                                                                            : r;
-        s.in_glyph = false;
+            return r;
         ++s.result.line;
-        if (s.count > count_max - s.result.total)
+        if (count > count_max - s.result.total)
             return parsed::too_large;
-        s.result.total += s.count;
-        count_char(tally, s.code, s.count);
+        s.result.total += count;
+        count_char(tally, code, count);
         s.begin = static_cast<std::size_t>(p - block);
     }
 }
@@ -153,7 +132,7 @@ table_result merge_fd(int fd, char_tally &tally, std::int64_t before) noexcept
             return s.result;
         }
         if (n == 0) {
-            if (s.end != 0 || s.in_glyph) {  // a last line without its newline
+            if (s.end != 0) {  // a last line without its newline
                 s.result.status = table_status::not_table;
                 ++s.result.line;
             }

@@ -26,8 +26,8 @@ struct table_result {
 // then decimal digits), a tab, "0x" and the code point in hexadecimal (at
 // most 0x10FFFF), then a newline, or a tab, the glyph (any bytes but a
 // newline) and a newline: what runetally writes without -c and -u, in any
-// locale, with or without -g. The part of a line before its glyph must fit
-// in the block (256 KiB). `before` is the total of the counts already added
+// locale, with or without -g. A line longer than the block (256 KiB), which
+// no table has, is not one either. `before` is the total of the counts already added
 // up: as no counter exceeds the total, checking the total against 2^63 - 1
 // line by line keeps every counter of a merge within it. On failure part of
 // the table may have been added.

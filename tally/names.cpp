@@ -135,8 +135,13 @@ next_input take_input(input_names &names, const char *&name) noexcept
         const char *from = names.buffer + names.begin;
         if (const void *nul = std::memchr(from, '\0', names.end - names.begin))
             return listed(names, name, static_cast<std::size_t>(static_cast<const char *>(nul) - names.buffer));
-        if (names.list_read)
-            return names.begin < names.end ? listed(names, name, names.end) : next_input::none;
+        if (names.list_read && names.begin < names.end)
+            return listed(names, name, names.end);
+        if (names.list_read) {
+            std::free(names.buffer);
+            names = input_names{};  // no operands left: none from now on
+            return next_input::none;
+        }
         read_list(names);
     }
 }

@@ -10,7 +10,9 @@
 # variable RUNEKIT_VECTOR_TARGET, see README.md, "Developing"). Then peak
 # memory (GNU time), the start-up time on a one-character input, and
 # runeflip's memory on long lines (the "mixed" corpus), and, last, runetally
-# -l and the table over about ten thousand files against isutf8.
+# -l and the table over about ten thousand files against isutf8, through
+# xargs and with --files0-from; memory against the number of names; and -m
+# over hundreds of shard tables.
 #
 #   bash bench/run.sh [runs] [size]      (default 5 runs, 100000000 bytes)
 #
@@ -156,6 +158,41 @@ if command -v isutf8 > /dev/null; then
     "$(median_of 'xargs -0 isutf8 -l < "$list" 2>/dev/null || true' "$runs")"
   printf '%-34s %9.3fs %9.3fs\n' "table / check of the valid files" \
     "$(median_of 'xargs -0 "$tally" < "$valid"' "$runs")" "$(median_of 'xargs -0 isutf8 < "$valid"' "$runs")"
+  # The same with the names read by runetally itself: one run, one table.
+  printf '%-34s %9.3fs %9.3fs\n' "-l --files0-from (isutf8: xargs)" \
+    "$(median_of '"$tally" -l --files0-from="$list" 2>/dev/null || true' "$runs")" \
+    "$(median_of 'xargs -0 isutf8 -l < "$list" 2>/dev/null || true' "$runs")"
+  printf '%-34s %9.3fs %9.3fs\n' "--files0-from, valid files" \
+    "$(median_of '"$tally" --files0-from="$valid"' "$runs")" "$(median_of 'xargs -0 isutf8 < "$valid"' "$runs")"
 else
   echo "isutf8 not found (Debian package moreutils): the many-files comparison is left out"
 fi
+
+# --files0-from reads the names as it needs them: peak memory for 10 and for
+# 100,000 names of one small file.
+printf 'ab\n' > "$work/small.txt"
+for n in 10 100000; do
+  python3 -c 'import sys; sys.stdout.buffer.write(sys.argv[1].encode() * int(sys.argv[2]))' "$work/small.txt"$'\x01' "$n" |
+    tr '\001' '\000' > "$work/names.list"
+  echo "--files0-from, $n names of one small file: peak RSS $(peak_kib '/usr/bin/time -f %M "$tally" --files0-from="$work/names.list"') KiB"
+done
+
+# runetally -m: the tables (-g) of 300 shards of a "wide" corpus of 40 MB
+# (about 30,000 distinct characters each), merged from files, checked
+# against one run over the whole corpus; peak memory against 3 of them.
+shards=$work/shards text=$work/corpus_shards.txt
+if [ ! -s "$shards/299.tab" ] || [ ! -s "$text" ]; then
+  mkdir -p "$shards"
+  python3 bench/corpus.py wide 40000000 "$text"
+  split -n l/300 -d -a 3 "$text" "$shards/text."
+  for f in "$shards"/text.*; do "$tally" -g "$f" > "$shards/${f##*.}.tab" && rm "$f"; done
+fi
+tables=("$shards"/*.tab)
+bytes=$(cat "${tables[@]}" | wc -c)
+[ "$("$tally" -m -g "${tables[@]}" | md5sum)" = "$("$tally" -g < "$text" | md5sum)" ] ||
+  { echo "runetally -m: MERGED TABLE DIFFERS" >&2; exit 1; }
+merge_s=$(median_of '"$tally" -m "${tables[@]}"' "$runs")
+echo
+echo "== runetally -m: ${#tables[@]} tables, $bytes bytes: $(mbps "$bytes" "$merge_s") MB/s (median ${merge_s} s)," \
+     "peak RSS $(peak_kib '/usr/bin/time -f %M "$tally" -m "${tables[@]}"') KiB" \
+     "(3 tables: $(peak_kib '/usr/bin/time -f %M "$tally" -m "${tables[@]:0:3}"') KiB); equal to one run over the text"

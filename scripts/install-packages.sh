@@ -8,8 +8,10 @@
 #   bash scripts/install-packages.sh test    build's, and the test suite's:
 #                                             GoogleTest, Python 3, the locale
 #                                             sources, groff, man-db, objdump
-#                                             (binutils) and the Unicode data
+#                                             (binutils), the Unicode data
 #                                             files (GraphemeBreakTest.txt)
+#                                             and GNU parallel (the README's
+#                                             recipe)
 #   bash scripts/install-packages.sh ci      test's, and the rest of .ci/run's:
 #                                             the Debian package check, clang and
 #                                             its sanitizer runtime, valgrind,
@@ -25,7 +27,7 @@
 set -euo pipefail
 
 build=(cmake make g++ gettext libhwy-dev libutf8proc-dev)
-test=("${build[@]}" libgtest-dev python3 locales groff-base man-db binutils unicode-data)
+test=("${build[@]}" libgtest-dev python3 locales groff-base man-db binutils unicode-data parallel)
 ci=("${test[@]}" clang libclang-rt-14-dev valgrind binutils dpkg-dev lintian mmdebstrap
     g++-i686-linux-gnu g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user)
 # The cross builds' targets (tests/cross.sh), as Debian names them.

@@ -10,6 +10,8 @@
 #include <libintl.h>
 #include <unistd.h>
 
+#include "merge.hpp"
+#include "names.hpp"
 #include "reader.hpp"
 #include "report.hpp"
 #include "table.hpp"
@@ -43,10 +45,12 @@ constexpr int modes_after = 3;
 constexpr const char *mode_lines[] = {
     N_("       -k Keep going: report each unreadable or invalid input, tabulate the rest.\n"),
     N_("       -l List the names of the inputs that are not valid UTF-8.\n"),
+    N_("       -m Merge tables written by runetally (without -c and -u): add up their counts.\n"),
+    N_("       --files0-from=F Read the names of the inputs from F, each ended by a NUL byte.\n"),
 };
 
 // --help writes this synopsis before the help text.
-constexpr char usage_line[] = N_("Usage: %s [-cghkluv] [file ...]\n");
+constexpr char usage_line[] = N_("Usage: %s [-cghklmuv] [--files0-from=F | file ...]\n");
 
 // Help and version go to standard error for -h, -v and an invalid option
 // (each time in a single write), to standard output for --help and
@@ -74,6 +78,7 @@ void print_version(std::FILE *out) noexcept
 struct run_mode {
     bool keep_going = false;  // -k: a failing input is left out of the table
     bool list = false;        // -l: only the names of the failing inputs
+    bool merge = false;       // -m: the inputs are tables, whose counts are added up
 };
 
 // Counters for every 21-bit code point; static, so the pages that are never
@@ -116,12 +121,12 @@ bool count_input(const char *name, run_mode mode, std::int64_t &characters) noex
 
 // Reads the options into columns and mode; help, version and an invalid
 // option end the run here.
-void read_options(int argc, char **argv, table_columns &columns, run_mode &mode) noexcept
+void read_options(int argc, char **argv, table_columns &columns, run_mode &mode, const char *&list) noexcept
 {
     opterr = 0;
     option_scan scan;
     int option;
-    while ((option = next_option(scan, argc, argv, GETOPT_STOP_AT_OPERAND "cghkluv")) != -1) {
+    while ((option = next_option_or_list(scan, argc, argv, GETOPT_STOP_AT_OPERAND "cghklmuv", list)) != -1) {
         switch (option) {
         case 'c':
             columns.counts = false;
@@ -134,6 +139,9 @@ void read_options(int argc, char **argv, table_columns &columns, run_mode &mode)
             break;
         case 'l':
             mode.list = true;
+            break;
+        case 'm':
+            mode.merge = true;
             break;
         case 'u':
             columns.code = false;
@@ -167,20 +175,26 @@ int main(int argc, char **argv)
 {
     table_columns columns;
     run_mode mode;
-    read_options(argc, argv, columns, mode);
+    const char *list = nullptr;
+    read_options(argc, argv, columns, mode, list);
 
     std::setlocale(LC_ALL, "");
     bindtextdomain("runekit", RUNEKIT_LOCALEDIR);
     textdomain("runekit");
 
     // Every argument from the first operand on names a file; none means
-    // standard input. The table counts the characters of all of them; a
-    // failure ends the run without it, unless -k or -l says go on.
+    // standard input; --files0-from names them instead. The table counts the
+    // characters of all of them (with -m, adds up their tables); a failure
+    // ends the run without it, unless -k or -l says go on.
     const bool go_on = mode.keep_going || mode.list;
     std::int64_t characters = 0;
     int status = status_ok;
-    for (int i = optind; i < argc || i == optind; ++i) {
-        if (count_input(i < argc ? argv[i] : "-", mode, characters))
+    input_names names = open_inputs(argc, argv, optind, list);
+    const char *name = nullptr;
+    for (next_input got; (got = take_input(names, name)) != next_input::none;) {
+        if (got == next_input::name &&
+            (mode.merge ? merge_input(name, mode.keep_going, mode.list, tally, input, characters)
+                        : count_input(name, mode, characters)))
             continue;
         if (!go_on)
             std::exit(status_failure);

@@ -1,0 +1,53 @@
+// runetally's inputs: their names, from the operands or from a file of names
+// each ended by a NUL byte (--files0-from), read in blocks as they are needed,
+// so that memory follows the longest name, not their number.
+#pragma once
+
+#include <cstddef>
+
+#include "tool.hpp"
+
+inline constexpr char tally_tool_name[] = "runetally";
+
+// Where the names come from: operands[next..count), or with a list, the file
+// `list` (as given; "-" is standard input) read through `buffer`, whose
+// bytes [begin, end) are still to be handed out.
+struct input_names {
+    const char *const *operands = nullptr;
+    int next = 0;
+    int count = 0;
+    const char *list = nullptr;
+    int fd = -1;
+    char *buffer = nullptr;
+    std::size_t capacity = 0;  // bytes the buffer holds, and one for a NUL after them
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    bool list_read = false;    // the list has ended
+    unsigned long number = 0;  // names taken from the list so far
+};
+
+enum class next_input {
+    name,    // the next input's name
+    failed,  // a name that names no input, reported: that input has failed
+    none,    // no more inputs
+};
+
+// next_option, after taking every "--files0-from=F" or "--files0-from F"
+// that stands where an option may begin into `list` (the last one counts).
+// "--files0-from" without F is reported and ends the run with status 2.
+[[nodiscard]] int next_option_or_list(option_scan &scan, int argc, char **argv, const char *options,
+                                      const char *&list) noexcept;
+
+// The inputs: the operands argv[first..argc), standard input when there are
+// none, or the names in `list` when it is not null. Operands with a list are
+// reported and end the run with status 2; a list that cannot be opened is
+// reported and ends it with status 1.
+[[nodiscard]] input_names open_inputs(int argc, char **argv, int first, const char *list) noexcept;
+
+// The next input: its name in `name`, valid until the next call. An empty
+// name, or "-" in a list read from standard input, is reported as failed. A
+// list that cannot be read is reported and ends the run with status 1.
+[[nodiscard]] next_input take_input(input_names &names, const char *&name) noexcept;
+
+// "runetally: NAME: reason": a file that cannot be opened or read.
+void report_unreadable(const char *name, int error) noexcept;

@@ -88,34 +88,46 @@ struct run_mode {
 char_tally tally, input;
 count_stage stage;
 
-// Counts the characters of one input, the named file or, for "-", standard
-// input, into the table and adds them to `characters`; true if it was read
-// whole and valid. Otherwise it is reported (a file not opened, unreadable or
-// not UTF-8; with -l an input that is not UTF-8 is listed instead) and its
-// characters are left out where the mode allows going on.
-bool count_input(const char *name, run_mode mode, std::int64_t &characters) noexcept
+// Counts the characters of the input on fd, named `name` (nullptr for
+// standard input), into `into` and adds them to `characters`; true if it was
+// read whole and valid. Otherwise it is reported (with -l an input that is
+// not UTF-8 is listed instead).
+bool count_text(int fd, const char *name, bool list, char_tally &into, std::int64_t &characters) noexcept
+{
+    const count_result r = count_fd(fd, stage, into);
+    const bool whole = r.status == UTF8_END_OF_INPUT;
+    if (whole)
+        characters += r.position.characters;
+    else if (list && r.status != UTF8_READ_ERROR)
+        std::printf("%s\n", name != nullptr ? name : "-");
+    else
+        report_decode_failure(name, r);
+    return whole;
+}
+
+// Reads one input, the named file or, for "-", standard input: counts its
+// characters, or with -m adds up its table, into the table; true if it was
+// read whole and valid. Otherwise it is reported (a file not opened, or as
+// count_text and merge_input say), and where the mode allows going on what
+// it held is left out: with -k or -l it is read into `input` first.
+bool read_input(const char *name, run_mode mode, std::int64_t &characters) noexcept
 {
     const bool named = std::strcmp(name, "-") != 0;
     const int fd = named ? ::open(name, O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
     if (fd < 0) {
-        write_message("%s: %s: %s\n", tool_name, name, std::strerror(errno));
+        report_unreadable(name, errno);
         return false;
     }
     const bool staged = mode.keep_going || mode.list;
-    const count_result r = count_fd(fd, stage, staged ? input : tally);
+    char_tally &into = staged ? input : tally;
+    const bool whole = mode.merge ? merge_input(fd, name, mode.list, into, characters)
+                                  : count_text(fd, named ? name : nullptr, mode.list, into, characters);
     if (named)
         ::close(fd);
-    const bool whole = r.status == UTF8_END_OF_INPUT;
     if (whole && mode.keep_going)
         count_add(tally, input);
     else if (staged)
         count_clear(input);
-    if (whole)
-        characters += r.position.characters;
-    else if (mode.list && r.status != UTF8_READ_ERROR)
-        std::printf("%s\n", name);
-    else
-        report_decode_failure(named ? name : nullptr, r);
     return whole;
 }
 
@@ -192,9 +204,7 @@ int main(int argc, char **argv)
     input_names names = open_inputs(argc, argv, optind, list);
     const char *name = nullptr;
     for (next_input got; (got = take_input(names, name)) != next_input::none;) {
-        if (got == next_input::name &&
-            (mode.merge ? merge_input(name, mode.keep_going, mode.list, tally, input, characters)
-                        : count_input(name, mode, characters)))
+        if (got == next_input::name && read_input(name, mode, characters))
             continue;
         if (!go_on)
             std::exit(status_failure);

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "io.hpp"
@@ -142,28 +141,14 @@ table_result merge_fd(int fd, char_tally &tally, std::int64_t before) noexcept
     }
 }
 
-bool merge_input(const char *name, bool keep_going, bool list, char_tally &tally, char_tally &input,
-                 std::int64_t &characters) noexcept
+bool merge_input(int fd, const char *name, bool list, char_tally &tally, std::int64_t &characters) noexcept
 {
-    const bool named = std::strcmp(name, "-") != 0;
-    const int fd = named ? ::open(name, O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
-    if (fd < 0) {
-        report_unreadable(name, errno);
-        return false;
-    }
-    const bool staged = keep_going || list;
-    const table_result r = merge_fd(fd, staged ? input : tally, characters);
-    if (named)
-        ::close(fd);
+    const table_result r = merge_fd(fd, tally, characters);
     if (r.status == table_status::too_large) {
         write_message("%s: counts too large to add\n", tally_tool_name);
         finish_stdout(tally_tool_name, status_failure, status_failure);
     }
     const bool whole = r.status == table_status::whole;
-    if (whole && keep_going)
-        count_add(tally, input);
-    else if (staged)
-        count_clear(input);
     if (whole)
         characters = r.total;
     else if (r.status == table_status::not_table && list)

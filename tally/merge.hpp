@@ -33,12 +33,9 @@ struct table_result {
 // the table may have been added.
 [[nodiscard]] table_result merge_fd(int fd, char_tally &tally, std::int64_t before) noexcept;
 
-// Adds the table in the file `name` ("-": standard input) to `tally`, and
-// its total to `characters`; true if it was read whole. Otherwise it is
-// reported as an operand that cannot be opened or read is, or as "not a line
-// of a table" (with -l, `list`, its name is written to standard output
-// instead). With -k or -l the table is read into `input` first, so that a
-// failed one adds nothing; with -k a whole one is then added. Counts too
-// large to add end the run with status 1 and no table.
-bool merge_input(const char *name, bool keep_going, bool list, char_tally &tally, char_tally &input,
-                 std::int64_t &characters) noexcept;
+// Adds the table on fd, the input `name`, to `tally`, and its total to
+// `characters`; true if it was read whole. Otherwise it is reported as an
+// input that cannot be read is, or as "not a line of a table" (with -l,
+// `list`, its name is written to standard output instead). Counts too large
+// to add end the run with status 1 and no table.
+bool merge_input(int fd, const char *name, bool list, char_tally &tally, std::int64_t &characters) noexcept;

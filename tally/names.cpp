@@ -4,18 +4,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string_view>
-#include <unistd.h>
-
-#include "io.hpp"
 
 namespace {
 constexpr int status_failure = 1;  // the list cannot be opened or read
 constexpr int status_usage = 2;    // as for an invalid option
 
 constexpr std::string_view list_option = "--files0-from";
-constexpr std::size_t first_capacity = std::size_t{1} << 16;
 
 const char *const standard_input[] = {"-"};
 
@@ -25,43 +20,21 @@ const char *const standard_input[] = {"-"};
     finish_stdout(tally_tool_name, status_failure, status_failure);
 }
 
-// Makes room after the bytes still to be handed out, which move to the
-// start of the buffer; a name as long as the whole buffer doubles it.
-void make_room(input_names &names) noexcept
+// The list's next name, or none at its end (when it is closed).
+next_input next_listed(input_names &names, const char *&name) noexcept
 {
-    std::memmove(names.buffer, names.buffer + names.begin, names.end - names.begin);
-    names.end -= names.begin;
-    names.begin = 0;
-    if (names.end < names.capacity)
-        return;
-    void *grown = std::realloc(names.buffer, 2 * names.capacity + 1);
-    if (grown == nullptr)
-        list_unreadable(names, ENOMEM);
-    names.buffer = static_cast<char *>(grown);
-    names.capacity *= 2;
-}
-
-// Reads the next block of the list; at its end, closes it.
-void read_list(input_names &names) noexcept
-{
-    make_room(names);
-    const ssize_t n = read_once(names.fd, names.buffer + names.end, names.capacity - names.end);
-    if (n < 0)
-        list_unreadable(names, errno);
-    names.end += static_cast<std::size_t>(n);
-    if (n == 0) {
-        names.list_read = true;
-        if (names.fd != STDIN_FILENO)
-            ::close(names.fd);
+    errno = 0;
+    // A last name without its NUL comes out as one with it.
+    if (::getdelim(&names.name, &names.capacity, '\0', names.file) < 0) {
+        if (std::ferror(names.file) || errno == ENOMEM)
+            list_unreadable(names, errno != 0 ? errno : EIO);
+        if (names.file != stdin)
+            std::fclose(names.file);
+        std::free(names.name);
+        names = input_names{};  // no operands left: none from now on
+        return next_input::none;
     }
-}
-
-// The name of the list's next entry, which ends at `stop`.
-next_input listed(input_names &names, const char *&name, std::size_t stop) noexcept
-{
-    name = names.buffer + names.begin;
-    names.buffer[stop] = '\0';  // for a last name without its NUL
-    names.begin = stop < names.end ? stop + 1 : stop;
+    name = names.name;
     ++names.number;
     if (*name == '\0') {
         write_message("%s: %s:%lu: invalid zero-length file name\n", tally_tool_name, names.list, names.number);
@@ -113,37 +86,20 @@ input_names open_inputs(int argc, char **argv, int first, const char *list) noex
         std::exit(status_usage);
     }
     names.list = list;
-    names.fd = std::strcmp(list, "-") == 0 ? STDIN_FILENO : ::open(list, O_RDONLY | O_CLOEXEC);
-    if (names.fd < 0)
+    names.file = std::strcmp(list, "-") == 0 ? stdin : std::fopen(list, "re");
+    if (names.file == nullptr)
         list_unreadable(names, errno);
-    names.buffer = static_cast<char *>(std::malloc(first_capacity + 1));
-    if (names.buffer == nullptr)
-        list_unreadable(names, ENOMEM);
-    names.capacity = first_capacity;
     return names;
 }
 
 next_input take_input(input_names &names, const char *&name) noexcept
 {
-    if (names.list == nullptr) {
-        if (names.next == names.count)
-            return next_input::none;
-        name = names.operands[names.next++];
-        return next_input::name;
-    }
-    for (;;) {
-        const char *from = names.buffer + names.begin;
-        if (const void *nul = std::memchr(from, '\0', names.end - names.begin))
-            return listed(names, name, static_cast<std::size_t>(static_cast<const char *>(nul) - names.buffer));
-        if (names.list_read && names.begin < names.end)
-            return listed(names, name, names.end);
-        if (names.list_read) {
-            std::free(names.buffer);
-            names = input_names{};  // no operands left: none from now on
-            return next_input::none;
-        }
-        read_list(names);
-    }
+    if (names.list != nullptr)
+        return next_listed(names, name);
+    if (names.next == names.count)
+        return next_input::none;
+    name = names.operands[names.next++];
+    return next_input::name;
 }
 
 void report_unreadable(const char *name, int error) noexcept

@@ -1,28 +1,25 @@
 // runetally's inputs: their names, from the operands or from a file of names
-// each ended by a NUL byte (--files0-from), read in blocks as they are needed,
-// so that memory follows the longest name, not their number.
+// each ended by a NUL byte (--files0-from), read as they are needed, so that
+// memory follows the longest name, not their number.
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 #include "tool.hpp"
 
 inline constexpr char tally_tool_name[] = "runetally";
 
 // Where the names come from: operands[next..count), or with a list, the file
-// `list` (as given; "-" is standard input) read through `buffer`, whose
-// bytes [begin, end) are still to be handed out.
+// `list` (as given; "-" is standard input) read through `file` into `name`.
 struct input_names {
     const char *const *operands = nullptr;
     int next = 0;
     int count = 0;
     const char *list = nullptr;
-    int fd = -1;
-    char *buffer = nullptr;
-    std::size_t capacity = 0;  // bytes the buffer holds, and one for a NUL after them
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    bool list_read = false;    // the list has ended
+    std::FILE *file = nullptr;
+    char *name = nullptr;      // the last name read from the list
+    std::size_t capacity = 0;  // bytes allocated for it
     unsigned long number = 0;  // names taken from the list so far
 };
 

@@ -47,8 +47,8 @@ flip_outcome flip_stream(int in, int fd, bool by_line, line_reverser reverser) n
     for (;;) {
         // The whole lines the reader holds, through the vector kernel where
         // it applies; the next line, whatever it is, comes from read_line.
-        // With a reverser, only the lines of ASCII alone, which it too
-        // reverses byte by byte.
+        // With a reverser, only the lines whose characters are each a
+        // cluster of their own, which it too reverses by characters.
         flip_vector_lines(reader, out, line_number, reverser != nullptr);
         if (int error = by_line ? flush_output(out, fd) : 0; error != 0)
             return {flip_end::write_error, error, 0, {}};

@@ -20,7 +20,8 @@ struct flip_outcome {
 };
 
 // Reverses one line as reverse_line_fast does (same contract, another
-// order), and a line of ASCII bytes alone byte by byte, as it does.
+// order), and a line whose characters are each a grapheme cluster of its
+// own (one of ASCII bytes alone among them) by characters, as it does.
 using line_reverser = reverse_result (*)(std::span<const unsigned char>, unsigned char *) noexcept;
 
 // Writes each line of `in` to `out` with its characters reversed, each
@@ -28,5 +29,6 @@ using line_reverser = reverse_result (*)(std::span<const unsigned char>, unsigne
 // finished before a failure are written before it returns (if that write
 // fails, the outcome is the write_error). With `by_line`, each line is
 // written before more input is waited for. With a `reverser`, every line is
-// reversed by it instead.
+// reversed by it instead, but for those the vector kernel takes by clusters
+// (see flip_vector_lines).
 [[nodiscard]] flip_outcome flip_stream(int in, int out, bool by_line, line_reverser reverser = nullptr) noexcept;

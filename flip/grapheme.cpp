@@ -43,12 +43,26 @@ std::array<bool, code_points / block_size> block_learnt;
     }
 }
 
+static_assert(block_size == 8 * 32, "a block is one byte of flip_vector_joining");
+
+// Also tells the vector kernel, for a block below U+10000, which of its
+// eight groups of 32 code points hold none that joins (flip_vector_joining's
+// byte `block`).
 void learn_block(std::uint32_t block) noexcept
 {
     for (std::uint32_t c = block * block_size; c < (block + 1) * block_size; ++c)
         if (class_joins(utf8proc_get_property(static_cast<utf8proc_int32_t>(c))->boundclass))
             joining[c / 64] |= std::uint64_t{1} << (c % 64);
     block_learnt[block] = true;
+#if RUNEKIT_VECTOR
+    if (block < flip_vector_joining.size()) {
+        std::uint8_t groups = 0;
+        for (std::uint32_t g = 0; g < 8; ++g)
+            if ((joining[block * 4 + g / 2] >> (32 * (g % 2)) & 0xFFFF'FFFFu) != 0)
+                groups |= static_cast<std::uint8_t>(1u << g);
+        flip_vector_joining[block] = groups;
+    }
+#endif
 }
 
 // Per byte: 1 if no well-formed character that it begins can join a

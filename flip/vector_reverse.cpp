@@ -34,12 +34,13 @@ namespace hn = hwy::HWY_NAMESPACE;
 #if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
 
 // No vector instructions: every line goes to reverse_line.
-bool Reverse(const unsigned char *, std::size_t, unsigned char *)
+bool Reverse(const unsigned char *, std::size_t, unsigned char *, const std::uint8_t *)
 {
     return false;
 }
 
-std::size_t ReverseLines(const unsigned char *, std::size_t, unsigned char *, std::size_t, std::uint64_t *, bool)
+std::size_t ReverseLines(const unsigned char *, std::size_t, unsigned char *, std::size_t, std::uint64_t *,
+                         const std::uint8_t *)
 {
     return 0;
 }
@@ -106,18 +107,54 @@ struct Neighbours {
     V8 before3, before2, before1, here, after1, after2, after3;
 };
 
+// High bit set in every lane that begins a character the kernel cannot
+// tell to be a grapheme cluster of its own. Where the processor looks up
+// bytes in tables of 128 (AVX3_DL), that is a lead of four bytes, or one of
+// two or three whose code point's bit in `joining` is set (a lead of two
+// bytes standing where the first continuation byte of a lead of three
+// stands, behind a lead whose low four bits are 0: code points below
+// U+0800); elsewhere, every lead byte.
+HWY_INLINE V8 MayJoin(D8 d, const Neighbours &v, const std::uint8_t *joining)
+{
+    const V8 lead = hn::And(v.here, hn::Add(v.here, v.here));  // high bit: 11xxxxxx
+#if HWY_TARGET == HWY_AVX3_DL
+    const hn::RebindToSigned<D8> di;
+    const auto three = hn::Eq(hn::And(v.here, hn::Set(d, 0xF0)), hn::Set(d, 0xE0));
+    const V8 x = hn::IfThenElseZero(three, v.here), y = hn::IfThenElse(three, v.after1, v.here);
+    const V8 z = hn::IfThenElse(three, v.after2, v.after1);
+    // The code point's bits 8..15 (the byte of `joining`) and 5..7 (the bit).
+    const V8 index = hn::Or(hn::ShiftLeft<4>(x), hn::And(hn::ShiftRight<2>(y), hn::Set(d, 0x0F)));
+    const V8 bit = hn::Or(hn::And(hn::ShiftLeft<1>(y), hn::Set(d, 6)), hn::And(hn::ShiftRight<5>(z), hn::Set(d, 1)));
+    const auto table = [&](int part) { return hn::LoadU(d, joining + 64 * part).raw; };
+    const __m512i low = _mm512_permutex2var_epi8(table(0), index.raw, table(1));
+    const __m512i high = _mm512_permutex2var_epi8(table(2), index.raw, table(3));
+    const V8 bits{_mm512_mask_blend_epi8(_mm512_movepi8_mask(index.raw), low, high)};
+    alignas(16) static constexpr std::uint8_t powers[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    const auto set = hn::TestBit(bits, hn::TableLookupBytes(hn::LoadDup128(d, powers), bit));
+    const auto four = hn::RebindMask(d, hn::Gt(hn::BitCast(di, v.here), hn::Set(di, -17)));  // F0..FF, or ASCII
+    return hn::And(lead, hn::VecFromMask(d, hn::Or(set, four)));
+#else
+    (void)d;
+    (void)joining;
+    return lead;
+#endif
+}
+
 // High bit set in every lane where the line does not qualify: a byte is a
 // continuation byte exactly where a lead one, two or three bytes before
-// announces one, and no byte is F8 or above. Lanes before the line start
-// (first < 0) are cleared.
-HWY_INLINE V8 Misplaced(D8 d, const Neighbours &v, std::ptrdiff_t first)
+// announces one, and no byte is F8 or above; with `joining`, no character
+// may join (MayJoin). Lanes before the line start (first < 0) are cleared.
+template <bool by_clusters>
+HWY_INLINE V8 Misplaced(D8 d, const Neighbours &v, std::ptrdiff_t first, const std::uint8_t *joining)
 {
     // High bit: a lead C0.. one before, E0.. two before or F0.. three before.
     const V8 announced =
         hn::Or(hn::Or(hn::SaturatedSub(v.before1, hn::Set(d, 0x40)), hn::SaturatedSub(v.before2, hn::Set(d, 0x60))),
                hn::SaturatedSub(v.before3, hn::Set(d, 0x70)));
     const V8 continuation = hn::AndNot(hn::Add(v.here, v.here), v.here);  // high bit: 10xxxxxx
-    const V8 wrong = hn::Or(hn::Xor(announced, continuation), hn::SaturatedSub(v.here, hn::Set(d, 0x78)));
+    V8 wrong = hn::Or(hn::Xor(announced, continuation), hn::SaturatedSub(v.here, hn::Set(d, 0x78)));
+    if constexpr (by_clusters)
+        wrong = hn::Or(wrong, MayJoin(d, v, joining));
     return first < 0 ? hn::IfThenZeroElse(hn::FirstN(d, static_cast<std::size_t>(-first)), wrong) : wrong;
 }
 
@@ -152,8 +189,9 @@ HWY_INLINE V8 TurnCharacters(D8 d, const Neighbours &v)
 // flip_vector_reverse's work: the line taken in vectors from its end, so
 // that the output is written in order from its start. The vectors at either
 // end have the lanes outside the line cleared unless the bytes around it
-// are quiet.
-HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned char *out)
+// are quiet. With `by_clusters`, as Misplaced says.
+template <bool by_clusters>
+HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned char *out, const std::uint8_t *joining)
 {
     // The last character must end within the line.
     if ((n >= 1 && line[n - 1] >= 0xC0) || (n >= 2 && line[n - 2] >= 0xE0) || (n >= 3 && line[n - 3] >= 0xF0))
@@ -177,7 +215,7 @@ HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned c
             v.before2 = LoadLine(d, line, n, first - 2, edge);
             v.after1 = LoadLine(d, line, n, first + 1, edge);
             v.after2 = LoadLine(d, line, n, first + 2, edge);
-            bad = hn::Or(bad, Misplaced(d, v, first));
+            bad = hn::Or(bad, Misplaced<by_clusters>(d, v, first, joining));
             chosen = TurnCharacters(d, v);
         }
         hn::StoreU(ReverseBytes(d, chosen), d, out + done);
@@ -185,19 +223,19 @@ HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned c
     return hn::AllFalse(di, hn::Lt(hn::BitCast(di, bad), hn::Zero(di)));
 }
 
-bool Reverse(const unsigned char *line, std::size_t n, unsigned char *out)
+bool Reverse(const unsigned char *line, std::size_t n, unsigned char *out, const std::uint8_t *joining)
 {
-    return ReverseLine(line, n, out);
+    return joining != nullptr ? ReverseLine<true>(line, n, out, joining) : ReverseLine<false>(line, n, out, nullptr);
 }
 
 // Reverses the whole lines at the front of text[0..size), each ended by a
 // newline there, into out, each followed by its newline, for as long as they
 // qualify and fit in `room` bytes. Returns the bytes taken, which is the
 // bytes written, and adds the lines to *lines. The memory around text and
-// out is as for a line (flip_vector_padding). With `ascii_only`, only lines
-// of ASCII bytes alone are taken.
+// out is as for a line (flip_vector_padding). With `joining`, only lines
+// that Misplaced finds no character in that may join are taken.
 std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
-                         std::uint64_t *lines, bool ascii_only)
+                         std::uint64_t *lines, const std::uint8_t *joining)
 {
     const D8 d;
     const hn::RebindToSigned<D8> di;
@@ -232,7 +270,8 @@ std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned c
                 const auto v = hn::LoadU(d, text + end - done - lanes);
                 hn::StoreU(ReverseBytes(d, v), d, out + at + done);
             }
-        } else if (ascii_only || !ReverseLine(text + at, n, out + at)) {
+        } else if (joining != nullptr ? !ReverseLine<true>(text + at, n, out + at, joining)
+                                      : !ReverseLine<false>(text + at, n, out + at, nullptr)) {
             break;  // left to the reader and reverse_line
         }
         out[end] = '\n';
@@ -255,15 +294,27 @@ HWY_EXPORT(Reverse);
 HWY_EXPORT(ReverseLines);
 }  // namespace flip_vector
 
+namespace {
+constexpr std::array<std::uint8_t, 256> all_set() noexcept
+{
+    std::array<std::uint8_t, 256> bits{};
+    bits.fill(0xFF);
+    return bits;
+}
+}  // namespace
+
+std::array<std::uint8_t, 256> flip_vector_joining = all_set();
+
 // (The dispatch names are looked up in flip_vector: where one target is
 // built alone, they name its namespace there.)
-bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out) noexcept
+bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out, bool clusters) noexcept
 {
     using namespace flip_vector;
-    return HWY_DYNAMIC_DISPATCH(Reverse)(line.data(), line.size(), out);
+    return HWY_DYNAMIC_DISPATCH(Reverse)(line.data(), line.size(), out,
+                                         clusters ? flip_vector_joining.data() : nullptr);
 }
 
-void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number, bool ascii_only) noexcept
+void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number, bool clusters) noexcept
 {
     if (r.start >= r.end)
         return;
@@ -272,7 +323,7 @@ void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_n
     using namespace flip_vector;
     const std::size_t taken = HWY_DYNAMIC_DISPATCH(ReverseLines)(
         r.block.data() + r.start, r.end - r.start, out.bytes.data() + out.used, out.bytes.size - out.used, &lines,
-        ascii_only);
+        clusters ? flip_vector_joining.data() : nullptr);
     r.start += taken;
     out.used += taken;
     line_number += lines;

@@ -6,6 +6,7 @@
 // where the processor has no vector target, is left to reverse_line.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -25,22 +26,34 @@ inline constexpr std::size_t flip_vector_padding = 80;
 
 #if RUNEKIT_VECTOR
 
+// What the kernel knows of code points that can join a grapheme cluster
+// with a neighbour, for lines reversed by clusters: bit b of byte k stands
+// for the 32 code points from U+(k << 8 | b << 5), and is clear only once
+// none of them is known to join. Every bit starts set; the reversal by
+// grapheme clusters clears them as it learns the blocks from the library.
+extern std::array<std::uint8_t, 256> flip_vector_joining;
+
 // For a line as above, writes what reverse_line writes (line.size() bytes)
 // and returns true; otherwise returns false, with `out` holding nothing of
 // use. See flip_vector_padding for the memory around the line and `out`.
-[[nodiscard]] bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out) noexcept;
+// With `clusters`, only a line whose characters are each a grapheme cluster
+// of its own is taken: one of ASCII bytes alone, or where the processor
+// has the table lookups it needs, one of characters of one to three bytes
+// whose bits in flip_vector_joining are clear.
+[[nodiscard]] bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out,
+                                       bool clusters = false) noexcept;
 
 // Takes from the reader's block the whole lines it holds (each with its
 // newline) that qualify, as many as fit in out, and writes them reversed,
 // each with its newline, behind what out holds; adds them to line_number.
-// Stops before the first line that does not qualify (with `ascii_only`,
-// that is not of ASCII bytes alone) or has no newline in the block yet:
-// read_line hands that one out next.
-void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number, bool ascii_only = false) noexcept;
+// Stops before the first line that does not qualify (with `clusters`, as
+// for flip_vector_reverse) or has no newline in the block yet: read_line
+// hands that one out next.
+void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number, bool clusters = false) noexcept;
 
 #else
 
-inline bool flip_vector_reverse(std::span<const unsigned char>, unsigned char *) noexcept
+inline bool flip_vector_reverse(std::span<const unsigned char>, unsigned char *, bool = false) noexcept
 {
     return false;
 }

@@ -169,14 +169,12 @@ inline std::string random_line(std::mt19937 &rng, std::size_t size)
 // room behind it. The kernel must take exactly the lines that qualify (none
 // where no vector target runs) and write what reverse_line writes;
 // reverse_line_fast must always give reverse_line's result.
-inline const char *check_line(const unsigned char *line, std::size_t n, unsigned seed)
+// `line` placed in `in` as check_line says; the span of it there.
+inline std::span<const unsigned char> place(const unsigned char *line, std::size_t n, unsigned seed,
+                                            std::vector<unsigned char> &in)
 {
     const std::size_t pad = flip_vector_padding;
-    std::vector<unsigned char> want(n + 1), in(n + 2 * pad), out(n + pad);
-    const reverse_result ref = reverse_line({line, n}, want.data());
-    const bool should = qualifies(line, n);
-    if (should && (ref.status != reverse_status::reversed || ref.length != static_cast<std::int64_t>(n)))
-        return "reverse_line does not keep every byte of a line that qualifies";
+    in.assign(n + 2 * pad, 0);
     static const unsigned char tricky[] = {0x80, 0xBF, 0xC3, 0xE2, 0xF0, 0xF4, 0xF7, 0xFF, 0x0A, 0x41};
     for (std::size_t i = 0; i < pad; ++i) {
         in[i] = tricky[(seed + i * 7) % std::size(tricky)];
@@ -184,7 +182,17 @@ inline const char *check_line(const unsigned char *line, std::size_t n, unsigned
     }
     if (n != 0)
         std::memcpy(in.data() + pad, line, n);
-    const std::span<const unsigned char> placed{in.data() + pad, n};
+    return {in.data() + pad, n};
+}
+
+inline const char *check_line(const unsigned char *line, std::size_t n, unsigned seed)
+{
+    std::vector<unsigned char> want(n + 1), in, out(n + flip_vector_padding);
+    const reverse_result ref = reverse_line({line, n}, want.data());
+    const bool should = qualifies(line, n);
+    if (should && (ref.status != reverse_status::reversed || ref.length != static_cast<std::int64_t>(n)))
+        return "reverse_line does not keep every byte of a line that qualifies";
+    const std::span<const unsigned char> placed = place(line, n, seed, in);
     return on_every_target([&]() -> const char * {
         const bool take = should && vector_target_set;
         if (flip_vector_reverse(placed, out.data()) != take)
@@ -255,18 +263,55 @@ inline reverse_result clusters_plain(std::span<const unsigned char> line, unsign
     return a.length == b.length && std::memcmp(a_out, b_out, static_cast<std::size_t>(a.length)) == 0;
 }
 
+#if RUNEKIT_VECTOR
+// Whether the kernel must take `line` by clusters: where it qualifies, a
+// line of ASCII alone, and with table `lookups` also one of characters of
+// one to three bytes none of which shares its group of 32 code points (by
+// the bits it carries, valid or not) with one that can join.
+inline bool clusters_taken(std::span<const unsigned char> line, bool lookups)
+{
+    if (!qualifies(line.data(), line.size()))
+        return false;
+    for (std::size_t at = 0; at < line.size();) {
+        const std::size_t e = line[at] < 0x80 ? 0 : static_cast<std::size_t>(utf8_extra_bytes[line[at]]);
+        if (e > 0 && (!lookups || e > 2))
+            return false;
+        const std::uint32_t group = utf8_decode(line.subspan(at, e + 1)) & ~31u;
+        for (std::uint32_t c = group; c < group + 32 && e > 0; ++c)
+            if (can_join(c))
+                return false;
+        at += e + 1;
+    }
+    return true;
+}
+#endif
+
 // reverse_clusters (through its fast path where it applies, on every vector
-// target) and segment_clusters on `line`, against clusters_plain.
+// target), segment_clusters and the kernel by clusters (which must take
+// the lines clusters_taken says, and no other) on `line`, against
+// clusters_plain.
 inline const char *check_clusters(std::span<const unsigned char> line)
 {
     const std::size_t n = line.size();
-    std::vector<unsigned char> want(n + 1), got(n + flip_vector_padding);
+    std::vector<unsigned char> want(n + 1), got(n + flip_vector_padding), in;
     const reverse_result ref = clusters_plain(line, want.data());
     if (!same_result(segment_clusters(line, got.data()), ref, got.data(), want.data()))
         return "segment_clusters";
+    const std::span<const unsigned char> placed = place(line.data(), n, static_cast<unsigned>(n), in);
     return on_every_target([&]() -> const char * {
-        return same_result(reverse_clusters(line, got.data()), ref, got.data(), want.data()) ? nullptr
-                                                                                               : "reverse_clusters";
+        if (!same_result(reverse_clusters(line, got.data()), ref, got.data(), want.data()))
+            return "reverse_clusters";
+#if RUNEKIT_VECTOR
+        // Asked first, so that can_join has learnt the line's blocks.
+        const bool by_ascii = clusters_taken(line, false), by_table = clusters_taken(line, true);
+        const bool taken = flip_vector_reverse(placed, got.data(), true);
+        const bool lookups = HWY_ARCH_X86 && dispatched_target() == HWY_AVX3_DL;
+        if (taken != (vector_target_set && (lookups ? by_table : by_ascii)))
+            return taken ? "the kernel took by clusters a line it must leave" : "the kernel left a line of clusters";
+        if (taken && (ref.status != reverse_status::reversed || std::memcmp(got.data(), want.data(), n) != 0))
+            return "the kernel's clusters";
+#endif
+        return nullptr;
     }, false);
 }
 #endif

@@ -88,14 +88,18 @@ TEST(FlipClusters, UnicodeBreakTest)
 namespace {
 // Pieces of lines: characters of every class of UAX #29 that can join (a
 // combining mark, ZWJ, a spacing mark, Prepend, a regional indicator, Hangul
-// L, V, T, LV, LVT, an emoji and its modifier), some that cannot (ASCII, CR,
-// NUL, Latin, CJK, Devanagari letters), and sequences that are no character.
+// L, V, T, LV, LVT, an emoji and its modifier, kana voicing and ideographic
+// tone marks, a variation selector), some that cannot (ASCII, CR, NUL,
+// Latin, CJK, Devanagari and Sinhala letters, kana, CJK punctuation, a
+// modifier letter, U+FFFD), and sequences that are no character.
 const char *const joining[] = {"\xCC\x81", "\xE2\x80\x8D", "\xE0\xA4\xBF", "\xD8\x80", "\xF0\x9F\x87\xAB",
                                "\xE1\x84\x80", "\xE1\x85\xA1", "\xE1\x86\xA8", "\xEA\xB0\x80", "\xEA\xB0\x81",
-                               "\xF0\x9F\x91\xA8", "\xF0\x9F\x8F\xBB"};
-const bytes alone[] = {"a", "\r", bytes(1, '\0'), "\xC3\xA9", "\xE4\xB8\xAD", "\xE0\xA4\x95", "\xF0\x9F\x98\x80", "z"};
+                               "\xF0\x9F\x91\xA8", "\xF0\x9F\x8F\xBB", "\xE3\x82\x99", "\xE3\x80\xAA",
+                               "\xEF\xB8\x8F"};
+const bytes alone[] = {"a", "\r", bytes(1, '\0'), "\xC3\xA9", "\xE4\xB8\xAD", "\xE0\xA4\x95", "\xF0\x9F\x98\x80", "z",
+                       "\xE3\x80\x81", "\xE3\x82\xA2", "\xCB\xBF", "\xEF\xBF\xBD", "\xE0\xB6\xA2"};
 const char *const no_character[] = {"\x80", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80",
-                                    "\xFC\x84\x80\x80\x80\x80", "\xE0\x80\x80"};
+                                    "\xFC\x84\x80\x80\x80\x80", "\xE0\x80\x80", "\xF6\xA0\x80\x80"};
 
 bytes random_line(std::mt19937 &rng, bool may_join)
 {

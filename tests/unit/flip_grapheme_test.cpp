@@ -5,6 +5,7 @@
 // through the work loop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -37,8 +38,10 @@ bytes utf8_of(std::uint32_t c)
 
 bytes clusters_of(const bytes &line, reverse_result (*reverse)(std::span<const unsigned char>, unsigned char *) noexcept)
 {
-    std::vector<unsigned char> out(line.size() + flip_vector_padding);
-    const reverse_result r = reverse(span_of(line), out.data());
+    // The line with the memory around it that the vector kernel may read.
+    std::vector<unsigned char> in(line.size() + 2 * flip_vector_padding), out(line.size() + flip_vector_padding);
+    std::copy(line.begin(), line.end(), in.begin() + flip_vector_padding);
+    const reverse_result r = reverse({in.data() + flip_vector_padding, line.size()}, out.data());
     return r.status == reverse_status::reversed ? bytes(out.begin(), out.begin() + r.length) : "(cut short)";
 }
 }  // namespace

@@ -43,6 +43,10 @@ check "version" test "$(field Version)" = "$version"
 check "maintainer" grep -q '<.*@.*>' <<<"$(field Maintainer)"
 check "description" test "$(field Description | wc -l)" -ge 3
 check "C library dependency" grep -Eq '(^|, )libc6 \(>= [0-9.]+\)' <<<"$(field Depends)"
+# runeflip -g links utf8proc, which shlibdeps must name.
+if [ "$(cached RUNEKIT_GRAPHEMES)" = ON ]; then
+  check "utf8proc library dependency" grep -Eq '(^|, )libutf8proc2( |,|$)' <<<"$(field Depends)"
+fi
 # The vector kernels use Highway's headers only: no libhwy at run time.
 check "no Highway library dependency" test -z "$(grep -o 'libhwy' <<<"$(field Depends)")"
 

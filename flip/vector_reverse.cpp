@@ -294,6 +294,7 @@ void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_n
 {
     if (r.start >= r.end)
         return;
+    // The reader's and the output's padding cover the vector kernel's.
     static_assert(line_padding >= flip_vector_padding);
     std::uint64_t lines = 0;
     using namespace flip_vector;

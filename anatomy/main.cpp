@@ -28,14 +28,6 @@ constexpr char long_help_text[] =
     "          bytes from where it stands.\n"
     "       Options come before the file name; a second operand is refused.\n";
 
-// The version block, a format for the tool's name, the version, the build
-// date and the copyright line.
-constexpr char version_text[] =
-    "\n%s  %s\n"
-    "Compiled %s\n"
-    "%s\n"
-    "Released under the terms of the GNU General Public License, version 3.\n\n";
-
 // Every run ends here, so that a lost write of standard output is reported.
 [[noreturn]] void finish(int status) noexcept
 {
@@ -59,10 +51,10 @@ constexpr char version_text[] =
 [[noreturn]] void version(bool asked_long) noexcept
 {
     if (!asked_long) {
-        write_message(version_text, tool_name, runekit_version, runekit_build_date, runekit_copyright);
+        write_message(runekit_version_text, tool_name, runekit_version, runekit_build_date, runekit_copyright);
         finish(status_trouble);
     }
-    std::printf(version_text, tool_name, runekit_version, runekit_build_date, runekit_copyright);
+    std::printf(runekit_version_text, tool_name, runekit_version, runekit_build_date, runekit_copyright);
     finish(status_ok);
 }
 

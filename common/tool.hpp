@@ -33,6 +33,14 @@ inline constexpr char runekit_help_options[] =
 inline constexpr char runekit_bug_address[] = "runekit-bugs@example.org";
 inline constexpr char runekit_copyright[] = "Copyright (C) 2026 The runekit developers.";
 
+// The version block of RuneAnatomy and runepair, a format for the tool's
+// name, the version, the build date and the copyright line.
+inline constexpr char runekit_version_text[] =
+    "\n%s  %s\n"
+    "Compiled %s\n"
+    "%s\n"
+    "Released under the terms of the GNU General Public License, version 3.\n\n";
+
 // The two long options every tool answers before its first operand.
 enum class long_option { none, help, version };
 

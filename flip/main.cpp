@@ -25,17 +25,12 @@ constexpr int status_truncated = 3;  // a sequence cut short
 // Help and version go to standard error for -h and -v (each in a single
 // write), to standard output for --help (after a synopsis, and with -g where
 // the build has it) and --version.
-void print_help_with(std::FILE *out, const char *more_options) noexcept
+void print_help(std::FILE *out, const char *more_options = "") noexcept
 {
     std::fputs("Read UTF-8 input line-by-line and emit reversed character-by-character.\n", out);
     std::fputs(runekit_help_options, out);
     std::fputs(more_options, out);
     std::fputs("\n", out);
-}
-
-void print_help(std::FILE *out) noexcept
-{
-    print_help_with(out, "");
 }
 
 void print_version(std::FILE *out) noexcept
@@ -57,7 +52,7 @@ void print_version(std::FILE *out) noexcept
     if (asked == long_option::help) {
 #if RUNEKIT_GRAPHEMES
         std::printf("Usage: %s [-g | -hv]\n", tool_name);
-        print_help_with(stdout, "       -g Reverse by grapheme clusters, the characters a reader sees.\n");
+        print_help(stdout, "       -g Reverse by grapheme clusters, the characters a reader sees.\n");
 #else
         std::printf("Usage: %s [-hv]\n", tool_name);
         print_help(stdout);
@@ -70,7 +65,7 @@ void print_version(std::FILE *out) noexcept
     }
     const bool g_and_more = RUNEKIT_GRAPHEMES && std::strcmp(arg, "-g") == 0;
     if (arg[0] != '-' || arg[1] == 'h' || g_and_more) {
-        write_gathered(print_help);
+        write_gathered([](std::FILE *out) { print_help(out); });
         return status_usage;
     }
     if (arg[1] == 'v') {

@@ -6,11 +6,6 @@
 #include "utf8.hpp"
 
 namespace {
-[[nodiscard]] reverse_result truncated_at(std::int64_t p, std::int64_t t, std::int64_t limit) noexcept
-{
-    return {reverse_status::truncated, 0, p, t, limit - p};
-}
-
 // Writes the continuation bytes in[from..limit-1], which no lead byte claims,
 // as characters of their own: the last first.
 void put_unclaimed(const unsigned char *in, std::int64_t from, std::int64_t limit, unsigned char *out,
@@ -60,7 +55,7 @@ reverse_result reverse_line(std::span<const unsigned char> line, unsigned char *
         } else if (!is_continuation(b)) {
             const std::int64_t t = utf8_extra_bytes[b];
             if (p + t > limit)
-                return truncated_at(p, t, limit);
+                return {reverse_status::truncated, 0, p, t, limit - p};
             put_unclaimed(in, p + t, limit, out, n);
             std::memcpy(out + n, in + p - 1, static_cast<std::size_t>(t + 1));
             n += t + 1;

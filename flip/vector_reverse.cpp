@@ -84,24 +84,6 @@ HWY_INLINE bool QuietAround(const unsigned char *line, std::size_t n)
     return !is_continuation(line[n]) && line[-1] < 0xC0 && line[-2] < 0xE0 && line[-3] < 0xF0;
 }
 
-// True unless every byte in the line from three before the vector at
-// `first` to three after it is ASCII (then no byte of it moves). Where the
-// bytes around the line are quiet, those outside it are not looked at.
-HWY_INLINE bool AnyMultiByte(D8 d, V8 before3, V8 after3, std::ptrdiff_t first, std::size_t n, bool clear)
-{
-    const hn::RebindToSigned<D8> di;
-    V8 around = hn::Or(before3, after3);
-    if (clear) {
-        const auto lanes = static_cast<std::ptrdiff_t>(hn::Lanes(d));
-        const std::ptrdiff_t below = first < 3 ? 3 - first : 0;             // lanes of before3 before the line
-        const std::ptrdiff_t inside = static_cast<std::ptrdiff_t>(n) - first - 3;  // lanes of after3 in it
-        const auto outside_before = hn::FirstN(d, static_cast<std::size_t>(below < lanes ? below : lanes));
-        const auto inside_after = hn::FirstN(d, static_cast<std::size_t>(inside < 0 ? 0 : inside < lanes ? inside : lanes));
-        around = hn::Or(hn::IfThenZeroElse(outside_before, before3), hn::IfThenElseZero(inside_after, after3));
-    }
-    return !hn::AllFalse(di, hn::Lt(hn::BitCast(di, around), hn::Zero(di)));
-}
-
 // The line at `first` and its six neighbours, shifted by -3..3 bytes.
 struct Neighbours {
     V8 before3, before2, before1, here, after1, after2, after3;
@@ -203,21 +185,15 @@ HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned c
     auto bad = hn::Zero(d);
     for (std::size_t done = 0; done < n; done += lanes) {
         const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(n) - static_cast<std::ptrdiff_t>(done + lanes);
-        const bool at_edge = done == 0 || first < 3;
-        const bool edge = !quiet && at_edge;
+        const bool edge = !quiet && (done == 0 || first < 3);
         // Every member given, so that no constructor of the structure is
         // made outside the target's code (a build for one target alone).
-        Neighbours v{LoadLine(d, line, n, first - 3, edge), hn::Zero(d), hn::Zero(d), LoadLine(d, line, n, first, edge),
-                     hn::Zero(d), hn::Zero(d), LoadLine(d, line, n, first + 3, edge)};
-        V8 chosen = v.here;
-        if (AnyMultiByte(d, v.before3, v.after3, first, n, quiet && at_edge)) {
-            v.before1 = LoadLine(d, line, n, first - 1, edge);
-            v.before2 = LoadLine(d, line, n, first - 2, edge);
-            v.after1 = LoadLine(d, line, n, first + 1, edge);
-            v.after2 = LoadLine(d, line, n, first + 2, edge);
-            bad = hn::Or(bad, Misplaced<by_clusters>(d, v, first, joining));
-            chosen = TurnCharacters(d, v);
-        }
+        const Neighbours v{LoadLine(d, line, n, first - 3, edge), LoadLine(d, line, n, first - 2, edge),
+                           LoadLine(d, line, n, first - 1, edge), LoadLine(d, line, n, first, edge),
+                           LoadLine(d, line, n, first + 1, edge), LoadLine(d, line, n, first + 2, edge),
+                           LoadLine(d, line, n, first + 3, edge)};
+        bad = hn::Or(bad, Misplaced<by_clusters>(d, v, first, joining));
+        const V8 chosen = TurnCharacters(d, v);
         hn::StoreU(ReverseBytes(d, chosen), d, out + done);
     }
     return hn::AllFalse(di, hn::Lt(hn::BitCast(di, bad), hn::Zero(di)));
@@ -318,6 +294,7 @@ void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_n
 {
     if (r.start >= r.end)
         return;
+    // The reader's and the output's padding cover the vector kernel's.
     static_assert(line_padding >= flip_vector_padding);
     std::uint64_t lines = 0;
     using namespace flip_vector;

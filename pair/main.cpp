@@ -15,9 +15,7 @@ constexpr int status_usage = 1;    // help, version, wrong number of arguments
 constexpr int status_invalid = 2;  // unrecognised option, invalid code point, write error
 
 // The help text, a format for the tool's name, the option lines and the bug
-// address; the synopsis that --help writes before it; the version block, a
-// format for the tool's name, the version, the build date and the copyright
-// line.
+// address; the synopsis that --help writes before it.
 constexpr char help_text[] =
     "Given a Unicode codepoint outside the BMP, report its surrogate decomposition\n"
     "The codepoint may be given in raw hex or preceded by either U+ or 0x\n"
@@ -26,11 +24,6 @@ constexpr char help_text[] =
     "\n"
     "Report bugs to: %s\n\n";
 constexpr char usage_line[] = "Usage: %s [-hv] codepoint\n";
-constexpr char version_text[] =
-    "\n%s  %s\n"
-    "Compiled %s\n"
-    "%s\n"
-    "Released under the terms of the GNU General Public License, version 3.\n\n";
 
 // -h, -v and a wrong count: standard error, status 1.
 [[noreturn]] void usage_help() noexcept
@@ -41,7 +34,7 @@ constexpr char version_text[] =
 
 [[noreturn]] void usage_version() noexcept
 {
-    write_message(version_text, tool_name, runekit_version, runekit_build_date, runekit_copyright);
+    write_message(runekit_version_text, tool_name, runekit_version, runekit_build_date, runekit_copyright);
     finish_stdout(tool_name, status_usage, status_invalid);
 }
 
@@ -52,7 +45,7 @@ constexpr char version_text[] =
         std::printf(usage_line, tool_name);
         std::printf(help_text, tool_name, runekit_help_options, runekit_bug_address);
     } else {
-        std::printf(version_text, tool_name, runekit_version, runekit_build_date, runekit_copyright);
+        std::printf(runekit_version_text, tool_name, runekit_version, runekit_build_date, runekit_copyright);
     }
     finish_stdout(tool_name, status_ok, status_invalid);
 }

@@ -44,6 +44,36 @@ inline constexpr std::array<std::uint32_t, 6> utf8_decode_offsets = {
     0x00000000u, 0x00003080u, 0x000E2080u, 0x03C82080u, 0xFA082080u, 0x82082080u,
 };
 
+static_assert(utf8_extra_bytes[0x00] == 0 && utf8_extra_bytes[0x7F] == 0);
+static_assert(utf8_extra_bytes[0x80] == 0 && utf8_extra_bytes[0xBF] == 0);
+static_assert(utf8_extra_bytes[0xC0] == 1 && utf8_extra_bytes[0xDF] == 1);
+static_assert(utf8_extra_bytes[0xE0] == 2 && utf8_extra_bytes[0xEF] == 2);
+static_assert(utf8_extra_bytes[0xF0] == 3 && utf8_extra_bytes[0xF7] == 3);
+static_assert(utf8_extra_bytes[0xF8] == 4 && utf8_extra_bytes[0xFB] == 4);
+static_assert(utf8_extra_bytes[0xFC] == 5 && utf8_extra_bytes[0xFF] == 5);
+
+namespace runekit_detail {
+// Independent statement of the offsets: prefix (0xFF << (7 - E)) & 0xFF of the
+// lead at shift 6E, plus 0x80 at shift 6i for each continuation byte i.
+constexpr std::uint32_t marker_sum(int e) noexcept
+{
+    if (e == 0)
+        return 0;
+    std::uint32_t prefix = (0xFFu << (7 - e)) & 0xFFu;
+    std::uint32_t sum = prefix << (6 * e);
+    for (int i = 0; i < e; ++i)
+        sum += 0x80u << (6 * i);
+    return sum;
+}
+}  // namespace runekit_detail
+
+static_assert(utf8_decode_offsets[0] == runekit_detail::marker_sum(0));
+static_assert(utf8_decode_offsets[1] == runekit_detail::marker_sum(1));
+static_assert(utf8_decode_offsets[2] == runekit_detail::marker_sum(2));
+static_assert(utf8_decode_offsets[3] == runekit_detail::marker_sum(3));
+static_assert(utf8_decode_offsets[4] == runekit_detail::marker_sum(4));
+static_assert(utf8_decode_offsets[5] == runekit_detail::marker_sum(5));
+
 // Decodes a whole sequence (lead byte and its continuation bytes, 1 to 6 bytes)
 // by accumulation and one subtraction, in wrapping 32-bit arithmetic. Validates
 // nothing: callers check the form of the bytes first.

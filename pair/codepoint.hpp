@@ -34,3 +34,7 @@ struct surrogate_pair {
 {
     return {((v - 0x10000u) >> 10) + 0xD800u, (v & 0x3FFu) | 0xDC00u};
 }
+
+static_assert(surrogates_of(0x10000).high == 0xD800 && surrogates_of(0x10000).low == 0xDC00);
+static_assert(surrogates_of(0x10FFFF).high == 0xDBFF && surrogates_of(0x10FFFF).low == 0xDFFF);
+static_assert(!needs_surrogates(plane0_last) && needs_surrogates(plane0_last + 1));

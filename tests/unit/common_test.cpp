@@ -83,8 +83,10 @@ TEST(BitRenderers, FixedWidthMostSignificantFirst)
     EXPECT_STREQ(bit_string_8(0), "00000000");
     EXPECT_STREQ(bit_string_8(0xFF), "11111111");
     EXPECT_STREQ(bit_string_8(0xE2), "11100010");
-    EXPECT_STREQ(bit_string_32(0x80000001), "10000000000000000000000000000001");
+    EXPECT_STREQ(bit_string_16(0x8001), "1000000000000001");
     EXPECT_STREQ(bit_string_32(0x20AC), "00000000000000000010000010101100");
+    EXPECT_STREQ(bit_string_64(1), std::string(63, '0').append("1").c_str());
+    EXPECT_STREQ(bit_string_64(0x8000000000000000u), std::string("1").append(63, '0').c_str());
     EXPECT_EQ(std::strlen(bit_string_32(0)), 32u);
 }
 
@@ -94,7 +96,7 @@ TEST(BitRenderers, EachRendererReusesItsOwnBuffer)
     const char *second = bit_string_8(0xF0);
     EXPECT_EQ(first, second);
     EXPECT_STREQ(first, "11110000");
-    const char *wide = bit_string_32(0x00FF);
+    const char *wide = bit_string_16(0x00FF);
     EXPECT_NE(static_cast<const void *>(wide), static_cast<const void *>(first));
     EXPECT_STREQ(first, "11110000");  // another width leaves it alone
 }

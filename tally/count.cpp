@@ -25,14 +25,12 @@ void stage_merge_pairs(count_stage &stage) noexcept
 {
     for (std::uint32_t second = 0; second < 0x80; ++second)
         for (std::uint32_t first = 0; first < 0x80; ++first) {
-            std::uint32_t &a = stage.pair_counts[0][first | second << 8];
-            std::uint32_t &b = stage.pair_counts[1][first | second << 8];
-            const std::uint32_t n = a + b;  // at most pairs_staged
+            std::uint32_t &n = stage.pair_counts[first | second << 8];  // at most pairs_staged
             if (n == 0)
                 continue;
             count_char(*stage.table, first, n);  // both bytes of the pair
             count_char(*stage.table, second, n);
-            a = b = 0;
+            n = 0;
         }
     stage.table->char_counts[0] -= static_cast<std::int64_t>(stage.pair_zeros);
     stage.pairs_staged = 0;
@@ -119,17 +117,15 @@ void stage_ascii_bytes(count_stage &stage, unsigned char *bytes, std::size_t n) 
 {
     bytes[n] = 0;
     std::size_t at = 0;
-    for (; at + 16 <= n; at += 16) {
-        std::uint64_t w0, w1;
-        std::memcpy(&w0, bytes + at, 8);
-        std::memcpy(&w1, bytes + at + 8, 8);
-        stage_ascii8(stage, w0, 0);
-        stage_ascii8(stage, w1, 1);
+    for (; at + 8 <= n; at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + at, 8);
+        stage_ascii8(stage, word);
     }
     for (; at < n; at += 2) {
         std::uint16_t pair;
         std::memcpy(&pair, bytes + at, 2);
-        ++stage.pair_counts[0][pair];
+        ++stage.pair_counts[pair];
     }
     stage.pair_zeros += n & 1;
 }

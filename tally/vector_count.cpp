@@ -222,8 +222,8 @@ std::int64_t CountByUnit(const unsigned char *p, std::size_t len, bool pairs, co
         std::memcpy(&w0, p + unit, 8);
         std::memcpy(&w1, p + unit + 8, 8);
         if (pairs && unit + 16 <= len && ((w0 | w1) & 0x8080808080808080u) == 0) {
-            stage_ascii8(stage, w0, 0);
-            stage_ascii8(stage, w1, 1);
+            stage_ascii8(stage, w0);
+            stage_ascii8(stage, w1);
             ascii += 16;
         } else {
             found += DecodeUnit<false>(p + unit, len - unit < 16 ? len - unit : 16, points + found);

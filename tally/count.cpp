@@ -151,17 +151,10 @@ void count_flush(count_stage &stage) noexcept
     }
 }
 
-namespace {
-// The next page from `page` on that `tally` touched, or count_pages.
-std::size_t next_touched(const char_tally &tally, std::size_t page) noexcept
-{
-    return next_flag(tally.touched, count_pages, page);
-}
-}  // namespace
-
 void count_add(char_tally &to, char_tally &from) noexcept
 {
-    for (std::size_t page = next_touched(from, 0); page < count_pages; page = next_touched(from, page + 1)) {
+    for (std::size_t page = next_flag(from.touched, count_pages, 0); page < count_pages;
+         page = next_flag(from.touched, count_pages, page + 1)) {
         const std::size_t first = page << count_page_shift;
         for (std::size_t c = first; c < first + (std::size_t{1} << count_page_shift); ++c)
             to.char_counts[c] += from.char_counts[c];
@@ -172,7 +165,8 @@ void count_add(char_tally &to, char_tally &from) noexcept
 
 void count_clear(char_tally &tally) noexcept
 {
-    for (std::size_t page = next_touched(tally, 0); page < count_pages; page = next_touched(tally, page + 1)) {
+    for (std::size_t page = next_flag(tally.touched, count_pages, 0); page < count_pages;
+         page = next_flag(tally.touched, count_pages, page + 1)) {
         std::memset(&tally.char_counts[page << count_page_shift], 0, sizeof(std::int64_t) << count_page_shift);
         tally.touched[page] = 0;
     }

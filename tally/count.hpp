@@ -3,9 +3,9 @@
 // the counting stays in the processor's caches. Both the scalar scan and the
 // vector kernel count through the stage: stage_ascii8 (pairs of ASCII
 // bytes), stage_point or stage_points (the other characters), the VBMI2
-// kernel also stage_ascii_run (bytes it counts by comparison) and
-// stage_bmp_points (characters it decoded as 16-bit numbers); count_flush
-// moves what is staged into the stage's table.
+// kernel also stage_bmp_points (characters it decoded as 16-bit numbers)
+// and count_char into the stage's table (bytes it counts by comparison);
+// count_flush moves what is staged into the stage's table.
 #pragma once
 
 #include <cstddef>
@@ -102,14 +102,6 @@ inline void stage_ascii8(count_stage &stage, std::uint64_t word) noexcept
 {
     for (int shift = 0; shift < 64; shift += 16)
         ++stage.pair_counts[(word >> shift) & 0x7FFF];
-}
-
-// Counts n occurrences of an ASCII byte that the vector kernel counted by
-// comparison (the most frequent bytes of text) rather than in pairs.
-inline void stage_ascii_run(count_stage &stage, unsigned char byte, std::uint64_t n) noexcept
-{
-    if (n != 0)
-        count_char(*stage.table, byte, static_cast<std::int64_t>(n));
 }
 
 // Counts the n ASCII bytes at `bytes` by pairs, the last pair completed with

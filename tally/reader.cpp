@@ -24,7 +24,6 @@ constexpr std::size_t file_read_size = std::size_t{1} << 18;
 constexpr std::size_t pipe_read_size = std::size_t{1} << 20;
 #endif
 const std::size_t tally_file_read_size = file_read_size;
-const std::size_t tally_pipe_read_size = pipe_read_size;
 
 namespace {
 constexpr std::size_t block_size = file_read_size > pipe_read_size ? file_read_size : pipe_read_size;

@@ -293,7 +293,7 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, count_stag
     if (!hn::AllTrue(d_unit, hn::Eq(error, hn::Zero(d_unit))) || !EndsWhole(p, len))
         return -1;
     for (int k = 0; k < 3; ++k)
-        stage_ascii_run(stage, frequent[k], seen[k]);
+        count_char(*stage.table, frequent[k], static_cast<std::int64_t>(seen[k]));
     stage_ascii_bytes(stage, compressed, kept);
     stage_points(stage, points, found);
     return static_cast<std::int64_t>(seen[0] + seen[1] + seen[2] + kept + found);

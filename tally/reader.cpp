@@ -41,18 +41,6 @@ count_result &fail(count_result &r, std::uint32_t status) noexcept
     return r;
 }
 
-// Takes exactly `size` bytes from fd (they are known to be there).
-bool discard(int fd, std::size_t size) noexcept
-{
-    while (size > 0) {
-        const std::size_t part = size < block_size ? size : block_size;
-        if (read_full(fd, block, part) != static_cast<ssize_t>(part))
-            return false;
-        size -= part;
-    }
-    return true;
-}
-
 // Reads one sequence with read_utf8_char and counts it, advancing r's
 // position; false, with r's status set, when a status came.
 bool count_next_char(int fd, count_stage &stage, count_result &r) noexcept
@@ -137,7 +125,8 @@ pipe_round count_pipe_round(int fd, int peek[2], count_stage &stage, count_resul
     }
     const block_scan s = scan_block({block, size}, stage);
     const bool failed = record(s, block, r);
-    if (!discard(fd, s.consumed + static_cast<std::size_t>(s.length)) && !failed) {
+    const std::size_t taken = s.consumed + static_cast<std::size_t>(s.length);
+    if (read_full(fd, block, taken) != static_cast<ssize_t>(taken) && !failed) {
         fail(r, UTF8_READ_ERROR);
         return pipe_round::done;
     }

@@ -28,14 +28,11 @@ bool is_displayable(std::uint32_t k) noexcept
 std::size_t format_code(char *out, std::uint32_t k) noexcept
 {
     constexpr char hex[] = "0123456789ABCDEF";
-    int digits = 6;
-    while (digits < 8 && (k >> (4 * digits)) != 0)
-        ++digits;
     out[0] = '0';
     out[1] = 'x';
-    for (int i = 0; i < digits; ++i)
-        out[2 + i] = hex[(k >> (4 * (digits - 1 - i))) & 0xF];
-    return 2 + static_cast<std::size_t>(digits);
+    for (int i = 0; i < 6; ++i)
+        out[2 + i] = hex[(k >> (4 * (5 - i))) & 0xF];
+    return 8;
 }
 
 std::size_t encode_utf8(char *out, std::uint32_t k) noexcept

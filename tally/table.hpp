@@ -20,7 +20,7 @@ struct table_columns {
 // and the glyph would be, without the cost of the general formatted-output
 // machinery per line. Each returns the number of bytes written.
 
-// "0x" and k as six or more upper-case hexadecimal digits.
+// "0x" and k, below 0x1000000, as six upper-case hexadecimal digits.
 std::size_t format_code(char *out, std::uint32_t k) noexcept;
 // k in the UTF-8 bit layout, up to four bytes (nothing above 0x1FFFFF).
 std::size_t encode_utf8(char *out, std::uint32_t k) noexcept;

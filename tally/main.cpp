@@ -25,7 +25,6 @@
 #define N_(text) text
 
 namespace {
-
 constexpr int status_ok = 0;          // table written
 constexpr int status_failure = 1;     // help, version, an input not read or not valid, write error
 constexpr int status_bad_option = 2;  // invalid option

@@ -399,8 +399,6 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, count_stage 
 tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_t subblock, bool pairs,
                          count_stage &stage)
 {
-    if (subblock == 0)
-        return {};
     if (subblock > max_subblock)
         subblock = max_subblock;
     tally_vector_result r;

@@ -25,14 +25,12 @@ void stage_merge_pairs(count_stage &stage) noexcept
 {
     for (std::uint32_t second = 0; second < 0x80; ++second)
         for (std::uint32_t first = 0; first < 0x80; ++first) {
-            std::uint32_t &a = stage.pair_counts[0][first | second << 8];
-            std::uint32_t &b = stage.pair_counts[1][first | second << 8];
-            const std::uint32_t n = a + b;  // at most pairs_staged
+            std::uint32_t &n = stage.pair_counts[first | second << 8];  // at most pairs_staged
             if (n == 0)
                 continue;
             count_char(*stage.table, first, n);  // both bytes of the pair
             count_char(*stage.table, second, n);
-            a = b = 0;
+            n = 0;
         }
     stage.table->char_counts[0] -= static_cast<std::int64_t>(stage.pair_zeros);
     stage.pairs_staged = 0;
@@ -119,17 +117,15 @@ void stage_ascii_bytes(count_stage &stage, unsigned char *bytes, std::size_t n) 
 {
     bytes[n] = 0;
     std::size_t at = 0;
-    for (; at + 16 <= n; at += 16) {
-        std::uint64_t w0, w1;
-        std::memcpy(&w0, bytes + at, 8);
-        std::memcpy(&w1, bytes + at + 8, 8);
-        stage_ascii8(stage, w0, 0);
-        stage_ascii8(stage, w1, 1);
+    for (; at + 8 <= n; at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + at, 8);
+        stage_ascii8(stage, word);
     }
     for (; at < n; at += 2) {
         std::uint16_t pair;
         std::memcpy(&pair, bytes + at, 2);
-        ++stage.pair_counts[0][pair];
+        ++stage.pair_counts[pair];
     }
     stage.pair_zeros += n & 1;
 }
@@ -155,17 +151,10 @@ void count_flush(count_stage &stage) noexcept
     }
 }
 
-namespace {
-// The next page from `page` on that `tally` touched, or count_pages.
-std::size_t next_touched(const char_tally &tally, std::size_t page) noexcept
-{
-    return next_flag(tally.touched, count_pages, page);
-}
-}  // namespace
-
 void count_add(char_tally &to, char_tally &from) noexcept
 {
-    for (std::size_t page = next_touched(from, 0); page < count_pages; page = next_touched(from, page + 1)) {
+    for (std::size_t page = next_flag(from.touched, count_pages, 0); page < count_pages;
+         page = next_flag(from.touched, count_pages, page + 1)) {
         const std::size_t first = page << count_page_shift;
         for (std::size_t c = first; c < first + (std::size_t{1} << count_page_shift); ++c)
             to.char_counts[c] += from.char_counts[c];
@@ -176,7 +165,8 @@ void count_add(char_tally &to, char_tally &from) noexcept
 
 void count_clear(char_tally &tally) noexcept
 {
-    for (std::size_t page = next_touched(tally, 0); page < count_pages; page = next_touched(tally, page + 1)) {
+    for (std::size_t page = next_flag(tally.touched, count_pages, 0); page < count_pages;
+         page = next_flag(tally.touched, count_pages, page + 1)) {
         std::memset(&tally.char_counts[page << count_page_shift], 0, sizeof(std::int64_t) << count_page_shift);
         tally.touched[page] = 0;
     }

@@ -3,9 +3,9 @@
 // the counting stays in the processor's caches. Both the scalar scan and the
 // vector kernel count through the stage: stage_ascii8 (pairs of ASCII
 // bytes), stage_point or stage_points (the other characters), the VBMI2
-// kernel also stage_ascii_run (bytes it counts by comparison) and
-// stage_bmp_points (characters it decoded as 16-bit numbers); count_flush
-// moves what is staged into the stage's table.
+// kernel also stage_bmp_points (characters it decoded as 16-bit numbers)
+// and count_char into the stage's table (bytes it counts by comparison);
+// count_flush moves what is staged into the stage's table.
 #pragma once
 
 #include <cstddef>
@@ -57,9 +57,7 @@ void count_clear(char_tally &tally) noexcept;
 // The staged counts, in counters small enough to stay in the caches: pairs
 // of ASCII bytes (long runs of ASCII) go to 32-bit counters indexed by the
 // two bytes as a little-endian 16-bit number (half the increments of
-// counting bytes one by one), in two lanes that the kernel takes in turn, so
-// that a frequent pair's increments depend on one another half as often;
-// every other character goes to an 8-bit counter of its code point (1.1 MB,
+// counting bytes one by one); every other character goes to an 8-bit counter of its code point (1.1 MB,
 // where the 64-bit counters of code points are 8.5 MiB), grouped in pages of
 // 512 with a flag each, so that a flush costs what the input touched. An
 // 8-bit counter that wraps adds 256 to the table at once. Whoever counts
@@ -67,14 +65,13 @@ void count_clear(char_tally &tally) noexcept;
 // it is empty between inputs.
 inline constexpr std::size_t stage_point_slots = count_point_limit;
 inline constexpr std::size_t stage_point_pages = (stage_point_slots >> count_page_shift) + 1;
-inline constexpr int stage_pair_lanes = 2;
 
 struct count_stage {
     char_tally *table = nullptr;       // where wrapped counters and the flush go
     std::uint64_t pairs_staged = 0;    // pairs added since pair_counts was merged
     std::uint64_t pair_zeros = 0;      // zeros that completed a pair
     std::uint32_t flag_each_lists = 0; // lists still to stage with stage_point
-    alignas(64) std::uint32_t pair_counts[stage_pair_lanes][1 << 15];
+    alignas(64) std::uint32_t pair_counts[1 << 15];
     alignas(64) std::uint8_t point_counts[stage_point_slots];
     std::uint8_t point_pages[stage_point_pages];
 };
@@ -100,23 +97,15 @@ inline bool stage_pairs_room(count_stage &stage, std::size_t bytes) noexcept
     return true;
 }
 
-// Counts the eight ASCII bytes of a word, as four pairs, in a lane.
-inline void stage_ascii8(count_stage &stage, std::uint64_t word, int lane = 0) noexcept
+// Counts the eight ASCII bytes of a word, as four pairs.
+inline void stage_ascii8(count_stage &stage, std::uint64_t word) noexcept
 {
     for (int shift = 0; shift < 64; shift += 16)
-        ++stage.pair_counts[lane][(word >> shift) & 0x7FFF];
+        ++stage.pair_counts[(word >> shift) & 0x7FFF];
 }
 
-// Counts n occurrences of an ASCII byte that the vector kernel counted by
-// comparison (the most frequent bytes of text) rather than in pairs.
-inline void stage_ascii_run(count_stage &stage, unsigned char byte, std::uint64_t n) noexcept
-{
-    if (n != 0)
-        count_char(*stage.table, byte, static_cast<std::int64_t>(n));
-}
-
-// Counts the n ASCII bytes at `bytes` by pairs in both lanes, the last pair
-// completed with a zero (bytes[n] is written).
+// Counts the n ASCII bytes at `bytes` by pairs, the last pair completed with
+// a zero (bytes[n] is written).
 void stage_ascii_bytes(count_stage &stage, unsigned char *bytes, std::size_t n) noexcept;
 
 // Counts a code point below 0x110000: the one place where a decoded

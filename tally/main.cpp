@@ -25,8 +25,6 @@
 #define N_(text) text
 
 namespace {
-constexpr char tool_name[] = "runetally";
-
 constexpr int status_ok = 0;          // table written
 constexpr int status_failure = 1;     // help, version, an input not read or not valid, write error
 constexpr int status_bad_option = 2;  // invalid option
@@ -67,7 +65,7 @@ void print_help(std::FILE *out, bool with_modes = false) noexcept
 
 void print_version(std::FILE *out) noexcept
 {
-    std::fprintf(out, "\n%s  %s\n", tool_name, runekit_version);
+    std::fprintf(out, "\n%s  %s\n", tally_tool_name, runekit_version);
     std::fprintf(out, gettext("Compiled %s.\n"), runekit_build_date);
     std::fprintf(out, "%s\n", runekit_copyright);
     std::fputs(gettext("Released under the terms of the GNU General Public License, version 3.\n"), out);
@@ -165,15 +163,15 @@ void read_options(int argc, char **argv, table_columns &columns, run_mode &mode,
             write_gathered(print_version);
             std::exit(status_failure);
         case option_long_help:
-            std::printf(gettext(usage_line), tool_name);
+            std::printf(gettext(usage_line), tally_tool_name);
             print_help(stdout, true);
-            finish_stdout(tool_name, status_ok, status_failure);
+            finish_stdout(tally_tool_name, status_ok, status_failure);
         case option_long_version:
             print_version(stdout);
-            finish_stdout(tool_name, status_ok, status_failure);
+            finish_stdout(tally_tool_name, status_ok, status_failure);
         default:
             write_gathered([](std::FILE *out) {
-                std::fprintf(out, gettext("%s: invalid option flag %c\n"), tool_name, optopt);
+                std::fprintf(out, gettext("%s: invalid option flag %c\n"), tally_tool_name, optopt);
                 print_version(out);
                 print_help(out);
             });
@@ -211,8 +209,8 @@ int main(int argc, char **argv)
         status = status_failure;
     }
     if (const int error = mode.list ? 0 : write_table(tally, characters, columns); error != 0) {
-        report_write_error(tool_name, error);
+        report_write_error(tally_tool_name, error);
         return status_failure;
     }
-    finish_stdout(tool_name, status, status_failure);
+    finish_stdout(tally_tool_name, status, status_failure);
 }

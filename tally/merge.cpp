@@ -83,7 +83,8 @@ parsed parse_line(const unsigned char *&at, const unsigned char *end, std::uint3
 struct table_scan {
     std::size_t begin = 0;
     std::size_t end = 0;
-    table_result result;  // lines counted so far, and the total
+    unsigned long line = 0;  // lines counted so far
+    std::int64_t total = 0;  // the counts added up so far
 };
 
 // Counts the whole lines of block[begin, end) into tally; what stopped it,
@@ -100,62 +101,53 @@ parsed count_lines(table_scan &s, char_tally &tally) noexcept
             return parsed::not_line;  // longer than the block
         if (r != parsed::line)
             return r;
-        ++s.result.line;
-        if (count > count_max - s.result.total)
+        ++s.line;
+        if (count > count_max - s.total)
             return parsed::too_large;
-        s.result.total += count;
+        s.total += count;
         count_char(tally, code, count);
         s.begin = static_cast<std::size_t>(p - block);
     }
 }
+
+// A line of the table `name` that is not a table line: reported, or with
+// -l its name listed.
+bool not_a_table(const char *name, bool list, unsigned long line) noexcept
+{
+    if (list)
+        std::printf("%s\n", name);
+    else
+        write_message("%s: %s:%lu: not a line of a table\n", tally_tool_name, name, line);
+    return false;
+}
 }  // namespace
 
-table_result merge_fd(int fd, char_tally &tally, std::int64_t before) noexcept
+bool merge_input(int fd, const char *name, bool list, char_tally &tally, std::int64_t &characters) noexcept
 {
     table_scan s;
-    s.result.total = before;
+    s.total = characters;
     for (;;) {
         const parsed r = count_lines(s, tally);
-        if (r == parsed::not_line || r == parsed::too_large) {
-            s.result.status = r == parsed::not_line ? table_status::not_table : table_status::too_large;
-            ++s.result.line;
-            return s.result;
+        if (r == parsed::too_large) {
+            write_message("%s: counts too large to add\n", tally_tool_name);
+            finish_stdout(tally_tool_name, status_failure, status_failure);
         }
+        if (r == parsed::not_line)
+            return not_a_table(name, list, s.line + 1);
         std::memmove(block, block + s.begin, s.end - s.begin);
         s.end -= s.begin;
         s.begin = 0;
         const ssize_t n = read_once(fd, block + s.end, block_size - s.end);
         if (n < 0) {
-            s.result.status = table_status::unreadable;
-            s.result.error = errno;
-            return s.result;
+            report_unreadable(name, errno);
+            return false;
         }
+        if (n == 0 && s.end != 0)  // a last line without its newline
+            return not_a_table(name, list, s.line + 1);
         if (n == 0) {
-            if (s.end != 0) {  // a last line without its newline
-                s.result.status = table_status::not_table;
-                ++s.result.line;
-            }
-            return s.result;
+            characters = s.total;
+            return true;
         }
         s.end += static_cast<std::size_t>(n);
     }
-}
-
-bool merge_input(int fd, const char *name, bool list, char_tally &tally, std::int64_t &characters) noexcept
-{
-    const table_result r = merge_fd(fd, tally, characters);
-    if (r.status == table_status::too_large) {
-        write_message("%s: counts too large to add\n", tally_tool_name);
-        finish_stdout(tally_tool_name, status_failure, status_failure);
-    }
-    const bool whole = r.status == table_status::whole;
-    if (whole)
-        characters = r.total;
-    else if (r.status == table_status::not_table && list)
-        std::printf("%s\n", name);
-    else if (r.status == table_status::not_table)
-        write_message("%s: %s:%lu: not a line of a table\n", tally_tool_name, name, r.line);
-    else
-        report_unreadable(name, r.error);
-    return whole;
 }

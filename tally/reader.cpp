@@ -24,7 +24,6 @@ constexpr std::size_t file_read_size = std::size_t{1} << 18;
 constexpr std::size_t pipe_read_size = std::size_t{1} << 20;
 #endif
 const std::size_t tally_file_read_size = file_read_size;
-const std::size_t tally_pipe_read_size = pipe_read_size;
 
 namespace {
 constexpr std::size_t block_size = file_read_size > pipe_read_size ? file_read_size : pipe_read_size;
@@ -40,18 +39,6 @@ count_result &fail(count_result &r, std::uint32_t status) noexcept
     if (status == UTF8_READ_ERROR)
         r.error = errno;
     return r;
-}
-
-// Takes exactly `size` bytes from fd (they are known to be there).
-bool discard(int fd, std::size_t size) noexcept
-{
-    while (size > 0) {
-        const std::size_t part = size < block_size ? size : block_size;
-        if (read_full(fd, block, part) != static_cast<ssize_t>(part))
-            return false;
-        size -= part;
-    }
-    return true;
 }
 
 // Reads one sequence with read_utf8_char and counts it, advancing r's
@@ -138,7 +125,8 @@ pipe_round count_pipe_round(int fd, int peek[2], count_stage &stage, count_resul
     }
     const block_scan s = scan_block({block, size}, stage);
     const bool failed = record(s, block, r);
-    if (!discard(fd, s.consumed + static_cast<std::size_t>(s.length)) && !failed) {
+    const std::size_t taken = s.consumed + static_cast<std::size_t>(s.length);
+    if (read_full(fd, block, taken) != static_cast<ssize_t>(taken) && !failed) {
         fail(r, UTF8_READ_ERROR);
         return pipe_round::done;
     }

@@ -7,10 +7,9 @@
 #include "count.hpp"
 #include "result.hpp"
 
-// Bytes asked of a regular file and of a pipe at a time (test builds read a
-// few bytes at a time, to put block boundaries everywhere).
+// Bytes asked of a regular file at a time (test builds read a few bytes at
+// a time, to put block boundaries everywhere).
 extern const std::size_t tally_file_read_size;
-extern const std::size_t tally_pipe_read_size;
 
 // Counts every character of fd into tally, through stage (bound to tally
 // here, and empty again on return). A regular file is read in blocks and,

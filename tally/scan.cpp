@@ -7,18 +7,17 @@
 #include "decoder.hpp"
 #include "vector_count.hpp"
 
+// Bytes the vector kernel validates at once (a few in test builds).
 #ifndef RUNEKIT_TALLY_SUBBLOCK_SIZE
 #define RUNEKIT_TALLY_SUBBLOCK_SIZE 16384
 #endif
-
-const std::size_t tally_subblock_size = RUNEKIT_TALLY_SUBBLOCK_SIZE;
 
 block_scan scan_block(std::span<const unsigned char> data, count_stage &stage) noexcept
 {
     // The kernel takes what it can; the rest, from a character boundary, is
     // scanned here.
     const tally_vector_result v =
-        tally_vector_scan(data, tally_subblock_size, stage_pairs_room(stage, data.size()), stage);
+        tally_vector_scan(data, RUNEKIT_TALLY_SUBBLOCK_SIZE, stage_pairs_room(stage, data.size()), stage);
     const bool pairs = stage_pairs_room(stage, data.size() - v.consumed);
     block_scan s{v.consumed, v.characters};
     const unsigned char *p = data.data() + v.consumed;

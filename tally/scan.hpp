@@ -17,9 +17,6 @@ struct block_scan {
     int length = 0;
 };
 
-// Bytes the vector kernel validates at once (a few in test builds).
-extern const std::size_t tally_subblock_size;
-
 // Stages the legal sequences at the front of data and stops at the first
 // ill-formed one or at a sequence that the block holds only in part (fewer
 // bytes than its lead announces); in the latter case consumed < data.size()

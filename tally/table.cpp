@@ -2,7 +2,6 @@
 // lines written to standard output in large pieces.
 #include "table.hpp"
 
-#include <bit>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -26,69 +25,14 @@ bool is_displayable(std::uint32_t k) noexcept
     return k != 0x3000 && k != 0xFEFF;  // ideographic space, byte order mark
 }
 
-std::size_t format_decimal(char *out, std::uint64_t v, std::size_t width) noexcept
-{
-    char digits[20];
-    std::size_t n = 0;
-    do
-        digits[n++] = static_cast<char>('0' + v % 10);
-    while ((v /= 10) != 0);
-    std::size_t written = 0;
-    while (written + n < width)
-        out[written++] = ' ';
-    while (n > 0)
-        out[written++] = digits[--n];
-    return written;
-}
-
-std::size_t format_fixed3(char *out, double x, std::string_view point, std::size_t width) noexcept
-{
-    // x = m * 2^-shift exactly; below 128, shift is at least 45, and
-    // m * 1000 < 2^63.
-    const auto bits = std::bit_cast<std::uint64_t>(x);
-    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
-    const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-    const std::uint64_t m = biased != 0 ? fraction | (std::uint64_t{1} << 52) : fraction;
-    const int shift = biased != 0 ? 1075 - biased : 1074;
-    std::uint64_t q = 0;  // thousandths; zero when x * 1000 < 2^-1
-    if (shift < 64) {
-        const std::uint64_t scaled = m * 1000;
-        q = scaled >> shift;
-        const std::uint64_t rest = scaled & ((std::uint64_t{1} << shift) - 1);
-        const std::uint64_t half = std::uint64_t{1} << (shift - 1);
-        if (rest > half || (rest == half && (q & 1) != 0))
-            ++q;
-    }
-    char text[16];
-    std::size_t n = format_decimal(text, q / 1000, 0);
-    const std::size_t after_point = n;
-    const auto thousandths = static_cast<unsigned>(q % 1000);
-    text[n++] = static_cast<char>('0' + thousandths / 100);
-    text[n++] = static_cast<char>('0' + thousandths / 10 % 10);
-    text[n++] = static_cast<char>('0' + thousandths % 10);
-    // The width counts characters: a decimal point of several bytes is one.
-    std::size_t written = 0;
-    while (written + n + 1 < width)
-        out[written++] = ' ';
-    std::memcpy(out + written, text, after_point);
-    written += after_point;
-    std::memcpy(out + written, point.data(), point.size());
-    written += point.size();
-    std::memcpy(out + written, text + after_point, 3);
-    return written + 3;
-}
-
 std::size_t format_code(char *out, std::uint32_t k) noexcept
 {
     constexpr char hex[] = "0123456789ABCDEF";
-    int digits = 6;
-    while (digits < 8 && (k >> (4 * digits)) != 0)
-        ++digits;
     out[0] = '0';
     out[1] = 'x';
-    for (int i = 0; i < digits; ++i)
-        out[2 + i] = hex[(k >> (4 * (digits - 1 - i))) & 0xF];
-    return 2 + static_cast<std::size_t>(digits);
+    for (int i = 0; i < 6; ++i)
+        out[2 + i] = hex[(k >> (4 * (5 - i))) & 0xF];
+    return 8;
 }
 
 std::size_t encode_utf8(char *out, std::uint32_t k) noexcept
@@ -107,18 +51,16 @@ std::size_t encode_utf8(char *out, std::uint32_t k) noexcept
     return length;
 }
 
-std::size_t format_counts(char *out, counts_cache &cache, std::int64_t n, double total, std::string_view point) noexcept
+std::size_t format_counts(char *out, std::size_t room, counts_cache &cache, std::int64_t n, double total) noexcept
 {
     counts_cache::slot &slot = cache.slots[static_cast<std::uint64_t>(n) % std::size(cache.slots)];
     if (slot.count == n) {
         std::memcpy(out, slot.text, slot.length);
         return slot.length;
     }
-    std::size_t length = 0;
-    out[length++] = '\t';
-    length += format_fixed3(out + length, static_cast<double>(n) / total * 100.0, point, 7);
-    out[length++] = '\t';
-    length += format_decimal(out + length, static_cast<std::uint64_t>(n), 8);
+    const int written = std::snprintf(out, room, "\t%7.3f\t%8lld", static_cast<double>(n) / total * 100.0,
+                                      static_cast<long long>(n));
+    const std::size_t length = written > 0 ? static_cast<std::size_t>(written) : 0;
     if (length <= sizeof slot.text) {  // not with a decimal point of many bytes
         slot.count = n;
         slot.length = static_cast<std::uint32_t>(length);
@@ -163,12 +105,12 @@ void restore_rounding(fpu_control_t) noexcept {}
 #endif
 
 // The line of character `code`, counted n times, with the chosen columns.
-std::size_t format_line(char *line, std::uint32_t code, std::int64_t n, table_columns columns, counts_cache &cache,
-                        double total, std::string_view point) noexcept
+std::size_t format_line(char *line, std::size_t room, std::uint32_t code, std::int64_t n, table_columns columns,
+                        counts_cache &cache, double total) noexcept
 {
     std::size_t length = 0;
     if (columns.counts)
-        length += format_counts(line, cache, n, total, point);
+        length += format_counts(line, room, cache, n, total);
     if (columns.code) {
         line[length++] = '\t';
         length += format_code(line + length, code);
@@ -188,13 +130,13 @@ int write_table(const char_tally &tally, std::int64_t characters, table_columns 
     // Each share is count / total * 100.0, both operations in double precision.
     const fpu_control_t saved_rounding = round_to_double();
     const double total = static_cast<double>(characters);
-    const std::string_view point = std::localeconv()->decimal_point;
+    const std::size_t point = std::strlen(std::localeconv()->decimal_point);
     // Lines are gathered and written 64 KiB at a time, with write(2) rather
     // than the stream: one call per line was a large share of a run with a
     // million distinct characters, and the stream would keep only that a
     // write failed, not why.
     static char lines[std::size_t{1} << 16];
-    const std::size_t longest_line = 48 + point.size();
+    const std::size_t longest_line = 48 + point;
     counts_cache cache;
     std::size_t used = 0;
     int error = std::fflush(stdout) == 0 ? 0 : errno;
@@ -210,7 +152,7 @@ int write_table(const char_tally &tally, std::int64_t characters, table_columns 
                 error = write_full(STDOUT_FILENO, lines, used);
                 used = 0;
             }
-            used += format_line(lines + used, static_cast<std::uint32_t>(k), n, columns, cache, total, point);
+            used += format_line(lines + used, longest_line, static_cast<std::uint32_t>(k), n, columns, cache, total);
         }
     }
     if (error == 0)

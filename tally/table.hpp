@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 #include "count.hpp"
 
@@ -17,17 +16,11 @@ struct table_columns {
 // False for the blank, control, zero-width and byte-order-mark code points.
 [[nodiscard]] bool is_displayable(std::uint32_t k) noexcept;
 
-// The fields of a line, formatted into memory byte for byte as "%*lu",
-// "%*.3f" and "0x%06lX" would, without the cost of the general formatted-output
+// The fields of a line, formatted into memory byte for byte as "0x%06lX"
+// and the glyph would be, without the cost of the general formatted-output
 // machinery per line. Each returns the number of bytes written.
 
-// v right-aligned in `width` columns, padded with spaces.
-std::size_t format_decimal(char *out, std::uint64_t v, std::size_t width) noexcept;
-// A percentage 0 <= x <= 100 rounded to the nearest thousandth of its exact
-// binary value, ties to even, with the given decimal point, right-aligned in
-// `width` characters (a decimal point of several bytes counts as one).
-std::size_t format_fixed3(char *out, double x, std::string_view point, std::size_t width) noexcept;
-// "0x" and k as six or more upper-case hexadecimal digits.
+// "0x" and k, below 0x1000000, as six upper-case hexadecimal digits.
 std::size_t format_code(char *out, std::uint32_t k) noexcept;
 // k in the UTF-8 bit layout, up to four bytes (nothing above 0x1FFFFF).
 std::size_t encode_utf8(char *out, std::uint32_t k) noexcept;
@@ -44,10 +37,11 @@ struct counts_cache {
     } slots[256];
 };
 
-// The counts columns for a count n > 0 of `total` characters, as
-// format_fixed3 (n / total * 100) and format_decimal (n, width 8) write
-// them, through the cache. Returns the number of bytes written.
-std::size_t format_counts(char *out, counts_cache &cache, std::int64_t n, double total, std::string_view point) noexcept;
+// The counts columns for a count n > 0 of `total` characters, "\t%7.3f\t%8lld"
+// of n / total * 100 and n in the locale's numeric format, through the
+// cache. out has room for `room` bytes, at least 28 more than the locale's
+// decimal point has. Returns the number of bytes written.
+std::size_t format_counts(char *out, std::size_t room, counts_cache &cache, std::int64_t n, double total) noexcept;
 
 // Writes one line per non-zero counter, in code-point order, to standard
 // output. Returns 0, or the reason (an errno value) the first failed write

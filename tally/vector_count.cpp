@@ -222,8 +222,8 @@ std::int64_t CountByUnit(const unsigned char *p, std::size_t len, bool pairs, co
         std::memcpy(&w0, p + unit, 8);
         std::memcpy(&w1, p + unit + 8, 8);
         if (pairs && unit + 16 <= len && ((w0 | w1) & 0x8080808080808080u) == 0) {
-            stage_ascii8(stage, w0, 0);
-            stage_ascii8(stage, w1, 1);
+            stage_ascii8(stage, w0);
+            stage_ascii8(stage, w1);
             ascii += 16;
         } else {
             found += DecodeUnit<false>(p + unit, len - unit < 16 ? len - unit : 16, points + found);
@@ -293,7 +293,7 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, count_stag
     if (!hn::AllTrue(d_unit, hn::Eq(error, hn::Zero(d_unit))) || !EndsWhole(p, len))
         return -1;
     for (int k = 0; k < 3; ++k)
-        stage_ascii_run(stage, frequent[k], seen[k]);
+        count_char(*stage.table, frequent[k], static_cast<std::int64_t>(seen[k]));
     stage_ascii_bytes(stage, compressed, kept);
     stage_points(stage, points, found);
     return static_cast<std::int64_t>(seen[0] + seen[1] + seen[2] + kept + found);
@@ -399,8 +399,6 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, count_stage 
 tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_t subblock, bool pairs,
                          count_stage &stage)
 {
-    if (subblock == 0)
-        return {};
     if (subblock > max_subblock)
         subblock = max_subblock;
     tally_vector_result r;

@@ -8,7 +8,8 @@
 # a pipe, into /dev/null, for each code path the processor has: the AVX-512
 # and AVX2 vector kernels and the scalar fallback (chosen through the
 # variable RUNEKIT_VECTOR_TARGET, see README.md, "Developing"). Then peak
-# memory (GNU time), the start-up time on a one-character input, and
+# memory (GNU time), runeflip -g against runeflip (prose, cjk, and the "nfd"
+# corpus of combining marks), the start-up time on a one-character input, and
 # runeflip's memory on long lines (the "mixed" corpus), and, last, runetally
 # -l and the table over about ten thousand files against isutf8, through
 # xargs and with --files0-from; memory against the number of names; and -m
@@ -75,7 +76,8 @@ corpus_of() {
 
 flags=$(grep -m1 '^flags' /proc/cpuinfo || true)
 paths=()
-[[ $flags == *avx512_vbmi2* && $flags == *avx_vnni* ]] && paths+=(avx3_dl)
+has_all() { local f; for f in "$@"; do [[ " $flags " == *" $f "* ]] || return 1; done; }
+has_all avx512vbmi avx512_vbmi2 avx512_bitalg avx512_vpopcntdq vaes vpclmulqdq && paths+=(avx3_dl)
 [[ $flags == *avx512bw* && $flags == *avx512vl* ]] && paths+=(avx3)
 [[ $flags == *avx2* ]] && paths+=(avx2)
 paths+=(scalar)
@@ -122,14 +124,27 @@ for kind in prose cjk wide; do
   echo "outputs agree: every path, and runeflip with rev"
 done
 
+# runeflip -g against runeflip on the same corpora, and on decomposed text
+# whose every other letter carries a combining mark (the slow path's worst).
+echo
+for kind in prose cjk nfd; do
+  corpus=$(corpus_of "$kind")
+  bytes=$(stat -c %s "$corpus")
+  g_s=$(median_of '"$flip" -g < "$corpus"' "$runs")
+  plain_s=$(median_of '"$flip" < "$corpus"' "$runs")
+  rss=$(peak_kib '/usr/bin/time -f %M "$flip" -g < "$corpus"')
+  echo "runeflip -g, $kind: $(mbps "$bytes" "$g_s") MB/s, runeflip $(mbps "$bytes" "$plain_s") MB/s" \
+       "($(awk -v a="$plain_s" -v b="$g_s" 'BEGIN { printf "%.2f", a / b }')x), peak RSS $rss KiB"
+done
+
 # Start-up: a one-character input, many runs, beside a program that does
 # nothing at all (process creation alone).
 printf 'a' > "$work/one.txt"
 corpus=$work/one.txt
 echo
-for program in runetally runeflip; do
-  one=$(median_of '"$bin/$program" < "$corpus"' 51)
-  rss=$(peak_kib '/usr/bin/time -f %M "$bin/$program" < "$corpus"')
+for program in runetally runeflip "runeflip -g"; do
+  one=$(median_of '"$bin/"$program < "$corpus"' 51)
+  rss=$(peak_kib '/usr/bin/time -f %M "$bin/"$program < "$corpus"')
   echo "$program, one-character input: median $(awk -v m="$one" 'BEGIN { printf "%.2f", m * 1000 }') ms over 51 runs, peak RSS $rss KiB"
 done
 echo "/bin/true: median $(awk -v m="$(median_of '/bin/true < "$corpus"' 51)" 'BEGIN { printf "%.2f", m * 1000 }') ms"

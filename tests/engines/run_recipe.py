@@ -76,9 +76,21 @@ def need(*programs):
     return found
 
 
-def need_root(engine):
+def can_run(engine):
+    """Raises Skip with the reason where this machine cannot run the engine."""
+    if engine in ("parallel", "ssh"):
+        need("parallel")
+    if engine == "parallel":
+        return
     if os.geteuid() != 0:
         raise Skip(f"{engine} needs root (its daemons run as root here)")
+    if engine == "ssh":
+        need("sshd", "ssh-keygen", "ssh", "unshare")
+        probe = subprocess.run(["unshare", "-m", "sh", "-c", "mount -n -t tmpfs tmpfs /run"], capture_output=True)
+        if probe.returncode != 0:
+            raise Skip(f"unshare -m cannot mount a tmpfs on /run here: {probe.stderr.decode(errors='replace').strip()}")
+    else:
+        need("munged", "slurmctld", "slurmd", "sbatch", "sinfo", "squeue", "scontrol")
 
 
 # ---------------------------------------------------------------- the README
@@ -199,11 +211,7 @@ def listening(port):
 
 def start_sshd(scratch, env):
     """An sshd for node1 and node2; returns the extra environment of the recipe."""
-    need_root("ssh")
-    sshd, ssh_keygen, _, _ = need("sshd", "ssh-keygen", "ssh", "unshare")
-    probe = subprocess.run(["unshare", "-m", "sh", "-c", "mount -n -t tmpfs tmpfs /run"], capture_output=True)
-    if probe.returncode != 0:
-        raise Skip(f"unshare -m cannot mount a tmpfs on /run here: {probe.stderr.decode(errors='replace').strip()}")
+    sshd, ssh_keygen = need("sshd", "ssh-keygen")
     d = os.path.join(scratch, "ssh")
     os.mkdir(d, 0o700)
     for key in ("host_key", "id"):
@@ -235,8 +243,7 @@ def start_sshd(scratch, env):
 
 def start_slurm(scratch, env):
     """munged, slurmctld and slurmd; returns the extra environment of the recipe."""
-    need_root("slurm")
-    munged, slurmctld, slurmd, _, _, _ = need("munged", "slurmctld", "slurmd", "sbatch", "squeue", "scontrol")
+    munged, slurmctld, slurmd = need("munged", "slurmctld", "slurmd")
     d = os.path.join(scratch, "slurm")
     for sub in ("", "munge", "state", "spool", "log"):
         os.mkdir(os.path.join(d, sub), 0o755)
@@ -373,7 +380,7 @@ def check_good_run(engine, r, run, reports, want, invalid):
         fail(f"{engine}: {told} files reported, {invalid} are not valid UTF-8")
 
 
-def check_planted_run(engine, r, run, merge_report):
+def check_planted_run(engine, run, merge_report):
     lists, tables, parts = shard_files(run)
     print(f"{engine}, planted failures: tables of status {sorted(set(tables.values()))}, {len(parts)} left as .part")
     expected = {"017": None, "042": str(128 + signal.SIGKILL), "063": "3"}
@@ -407,6 +414,7 @@ def planted_runetally(scratch, tally):
 
 
 def run_engine(engine, recipe, tally, scratch):
+    can_run(engine)
     work = os.path.join(scratch, "work")
     os.mkdir(work)
     home = os.path.join(scratch, "home")
@@ -422,8 +430,6 @@ def run_engine(engine, recipe, tally, scratch):
     print(f"{engine}: {names.count(0)} files, {invalid} not valid UTF-8")
 
     started = time.monotonic()
-    if engine in ("parallel", "ssh"):
-        need("parallel")
     if engine != "parallel":
         env.update(start_sshd(scratch, env) if engine == "ssh" else start_slurm(scratch, env))
         print(f"{engine}: daemons ready in {time.monotonic() - started:.1f} s", flush=True)
@@ -443,14 +449,15 @@ def run_engine(engine, recipe, tally, scratch):
             reports = b"".join(open(os.path.join(run, n), "rb").read() for n in outs)
             merge_out = os.path.join(run, "merge.out")
             merge_report = open(merge_out, "rb").read() if os.path.exists(merge_out) else b""
-            if len(outs) != 100:
-                fail(f"slurm: {len(outs)} task reports in the run's folder, not 100")
+            strays = [n for n in os.listdir(work) if n.startswith("slurm-")]
+            if len(outs) != 100 or strays:
+                fail(f"slurm: {len(outs)} task reports in the run's folder, not 100, and {strays} outside it")
         else:
             reports = merge_report = r.stderr
             if (r.returncode != 0) != planted:
                 fail(f"{engine}: the recipe ended with status {r.returncode}: {r.stderr[-2000:]!r}")
         if planted:
-            check_planted_run(engine, r, run, merge_report)
+            check_planted_run(engine, run, merge_report)
         else:
             check_good_run(engine, r, run, reports, one.stdout, invalid)
         print(f"{engine}: {'run with planted failures' if planted else 'run'} in {time.monotonic() - started:.1f} s",

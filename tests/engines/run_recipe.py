@@ -55,6 +55,7 @@ PLANTED = {"017": "its task killed", "042": "runetally killed", "063": "status 3
 SYSTEM_PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
 failures = []
 daemons = []  # (name, Popen), stopped in reverse order
+slurm_env = {}  # the environment of the cluster's commands, once it runs
 
 
 class Skip(Exception):
@@ -90,7 +91,7 @@ def can_run(engine):
         if probe.returncode != 0:
             raise Skip(f"unshare -m cannot mount a tmpfs on /run here: {probe.stderr.decode(errors='replace').strip()}")
     else:
-        need("munged", "slurmctld", "slurmd", "sbatch", "sinfo", "squeue", "scontrol")
+        need("munged", "slurmctld", "slurmd", "sbatch", "sinfo", "squeue", "scontrol", "scancel")
 
 
 # ---------------------------------------------------------------- the README
@@ -171,6 +172,14 @@ def start(name, argv, log, env=None):
 
 
 def stop_daemons():
+    if slurm_env:  # jobs left by a failed run end before the cluster stops
+        jobs = subprocess.run(["squeue", "-h", "-o", "%A"], env=slurm_env, capture_output=True, text=True).stdout.split()
+        if jobs:
+            subprocess.run(["scancel", *jobs], env=slurm_env)
+            try:
+                slurm_quiet(slurm_env, 30)
+            except RuntimeError as e:
+                fail(f"slurm: {e} after scancel")
     while daemons:
         name, p = daemons.pop()
         if p.poll() is None:
@@ -296,6 +305,7 @@ PartitionName=main Nodes={host} Default=YES MaxTime=INFINITE State=UP
     n = start("slurmd", [slurmd, "-D", "-f", conf, "-N", host], os.path.join(d, "log", "slurmd.out"), env)
     sinfo = lambda: subprocess.run(["sinfo", "-h", "-o", "%T"], env=env, capture_output=True, text=True).stdout.strip()
     wait_for("idle Slurm node", lambda: sinfo() == "idle", 60, [("munged", m), ("slurmctld", c), ("slurmd", n)])
+    slurm_env.update(env)
     return {"SLURM_CONF": conf}
 
 
@@ -477,8 +487,11 @@ def main():
     ap.add_argument("--readme", required=True)
     a = ap.parse_args()
     required = os.environ.get("RUNEKIT_REQUIRE_ENGINES") == "1"
-    # A SIGTERM (ctest's timeout, an interrupted run) stops the daemons too.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    # A SIGTERM (ctest's timeout, an interrupted run) fails the test, which
+    # stops the daemons.
+    def interrupted(*_):
+        raise RuntimeError("interrupted by SIGTERM")
+    signal.signal(signal.SIGTERM, interrupted)
     started = time.monotonic()
     before = snapshot()
     scratch = tempfile.mkdtemp(prefix=f"runekit-{a.engine}-")

@@ -58,40 +58,31 @@ daemons = []  # (name, Popen), stopped in reverse order
 slurm_env = {}  # the environment of the cluster's commands, once it runs
 
 
-class Skip(Exception):
-    pass
-
-
 def fail(message):
     failures.append(message)
     print("FAIL: " + message, flush=True)
 
 
-def need(*programs):
-    found = []
-    for program in programs:
-        path = shutil.which(program, path=os.environ.get("PATH", "") + os.pathsep + SYSTEM_PATH)
-        if not path:
-            raise Skip(f"{program} is not installed")
-        found.append(path)
-    return found
+def which(program):
+    return shutil.which(program, path=os.environ.get("PATH", "") + os.pathsep + SYSTEM_PATH)
 
 
-def can_run(engine):
-    """Raises Skip with the reason where this machine cannot run the engine."""
-    if engine in ("parallel", "ssh"):
-        need("parallel")
+def why_not(engine):
+    """Why this machine cannot run the engine, or None."""
+    programs = {"parallel": ["parallel"], "ssh": ["parallel", "sshd", "ssh-keygen", "ssh", "unshare"],
+                "slurm": ["munged", "slurmctld", "slurmd", "sbatch", "sinfo", "squeue", "scontrol", "scancel"]}
+    for program in programs[engine]:
+        if not which(program):
+            return f"{program} is not installed"
     if engine == "parallel":
-        return
+        return None
     if os.geteuid() != 0:
-        raise Skip(f"{engine} needs root (its daemons run as root here)")
+        return f"{engine} needs root (its daemons run as root here)"
     if engine == "ssh":
-        need("sshd", "ssh-keygen", "ssh", "unshare")
         probe = subprocess.run(["unshare", "-m", "sh", "-c", "mount -n -t tmpfs tmpfs /run"], capture_output=True)
         if probe.returncode != 0:
-            raise Skip(f"unshare -m cannot mount a tmpfs on /run here: {probe.stderr.decode(errors='replace').strip()}")
-    else:
-        need("munged", "slurmctld", "slurmd", "sbatch", "sinfo", "squeue", "scontrol", "scancel")
+            return f"unshare -m cannot mount a tmpfs on /run here: {probe.stderr.decode(errors='replace').strip()}"
+    return None
 
 
 # ---------------------------------------------------------------- the README
@@ -220,7 +211,7 @@ def listening(port):
 
 def start_sshd(scratch, env):
     """An sshd for node1 and node2; returns the extra environment of the recipe."""
-    sshd, ssh_keygen = need("sshd", "ssh-keygen")
+    sshd, ssh_keygen = which("sshd"), which("ssh-keygen")
     d = os.path.join(scratch, "ssh")
     os.mkdir(d, 0o700)
     for key in ("host_key", "id"):
@@ -252,7 +243,7 @@ def start_sshd(scratch, env):
 
 def start_slurm(scratch, env):
     """munged, slurmctld and slurmd; returns the extra environment of the recipe."""
-    munged, slurmctld, slurmd = need("munged", "slurmctld", "slurmd")
+    munged, slurmctld, slurmd = which("munged"), which("slurmctld"), which("slurmd")
     d = os.path.join(scratch, "slurm")
     for sub in ("", "munge", "state", "spool", "log"):
         os.mkdir(os.path.join(d, sub), 0o755)
@@ -424,7 +415,6 @@ def planted_runetally(scratch, tally):
 
 
 def run_engine(engine, recipe, tally, scratch):
-    can_run(engine)
     work = os.path.join(scratch, "work")
     os.mkdir(work)
     home = os.path.join(scratch, "home")
@@ -487,6 +477,11 @@ def main():
     ap.add_argument("--readme", required=True)
     a = ap.parse_args()
     required = os.environ.get("RUNEKIT_REQUIRE_ENGINES") == "1"
+    reason = why_not(a.engine)
+    if reason:
+        print(f"SKIP: {a.engine}: {reason}" + (" (RUNEKIT_REQUIRE_ENGINES=1: a failure here)" if required else ""))
+        return 1 if required else SKIPPED
+
     # A SIGTERM (ctest's timeout, an interrupted run) fails the test, which
     # stops the daemons.
     def interrupted(*_):
@@ -501,9 +496,6 @@ def main():
             fail(f"README: no block of Large corpora for {a.engine}")
         else:
             run_engine(a.engine, recipe, os.path.join(os.path.abspath(a.bin_dir), "runetally"), scratch)
-    except Skip as e:
-        print(f"SKIP: {a.engine}: {e}" + (" (RUNEKIT_REQUIRE_ENGINES=1: a failure here)" if required else ""))
-        return 1 if required else SKIPPED
     except (RuntimeError, subprocess.SubprocessError, OSError) as e:
         fail(f"{a.engine}: {e}")
     finally:

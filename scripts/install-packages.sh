@@ -11,14 +11,18 @@
 #                                             (binutils), the Unicode data
 #                                             files (GraphemeBreakTest.txt)
 #                                             and GNU parallel (the README's
-#                                             recipe)
+#                                             recipes)
 #   bash scripts/install-packages.sh ci      test's, and the rest of .ci/run's:
 #                                             the Debian package check, clang and
 #                                             its sanitizer runtime, valgrind,
 #                                             mmdebstrap, the cross compilers,
 #                                             qemu-user and each target's
 #                                             GoogleTest and utf8proc (and
-#                                             Highway, if it has one)
+#                                             Highway, if it has one), and the
+#                                             engines the README's recipes for
+#                                             large corpora are tested on
+#                                             (openssh-server, slurm-wlm,
+#                                             munge: ctest -L engines)
 #
 # apt-get runs as root, or through sudo for anyone else; when nothing is
 # missing, nothing is run. On a system without dpkg and apt-get it installs
@@ -29,7 +33,8 @@ set -euo pipefail
 build=(cmake make g++ gettext libhwy-dev libutf8proc-dev)
 test=("${build[@]}" libgtest-dev python3 locales groff-base man-db binutils unicode-data parallel)
 ci=("${test[@]}" clang libclang-rt-14-dev valgrind binutils dpkg-dev lintian mmdebstrap
-    g++-i686-linux-gnu g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user)
+    g++-i686-linux-gnu g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user
+    openssh-server slurm-wlm munge)
 # The cross builds' targets (tests/cross.sh), as Debian names them.
 foreign=(i386 arm64 s390x)
 

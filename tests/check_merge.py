@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Merged tables against one run over all the files.
 
-  check_merge.py --bin-dir DIR --locpath DIR --readme README.md [--wrapper CMD]
+  check_merge.py --bin-dir DIR --locpath DIR [--wrapper CMD]
 
 (CMD, an emulator or valgrind, runs the program wherever it is called.)
 
@@ -10,17 +10,13 @@
   with a decimal comma, some shards named through --files0-from, an empty
   one included), runetally -m over the shard tables writes byte for byte
   what one run over all the files writes, with every choice of -c, -g, -u.
-- The README's recipe for GNU parallel on one machine (the sh block of the
-  section "Large corpora" that runs parallel with -j) is run on a generated
-  tree with a few invalid files: its table is the one that
-  find -print0 | runetally -k --files0-from=- writes, and it came from
-  more than one shard.
+
+The README's recipes for large corpora are run by tests/engines/run_recipe.py.
 """
 
 import argparse
 import os
 import random
-import re
 import shlex
 import subprocess
 import sys
@@ -63,85 +59,40 @@ def check_splits(tally, env_c, env_comma, rounds):
                 options = ["-g"] if rng.random() < 0.5 else []
                 env = env_comma if rng.random() < 0.5 else env_c
                 if rng.random() < 0.5:
-                    status, table, err = run([tally, *options, "--files0-from=-"], env, b"\0".join(map(os.fsencode, shard)))
+                    status, table, err = run([*tally, *options, "--files0-from=-"], env, b"\0".join(map(os.fsencode, shard)))
                 else:
-                    status, table, err = run([tally, *options, "--", *shard], env) if shard else (0, b"", b"")
+                    status, table, err = run([*tally, *options, "--", *shard], env) if shard else (0, b"", b"")
                 if status != 0 or err:
                     failures.append(f"round {round_}: shard table: status {status}, {err!r}")
                 tables.append(os.path.join(work, f"s{j}.tab"))
                 with open(tables[-1], "wb") as f:
                     f.write(table)
             for options in ([], ["-g"], ["-c"], ["-u"], ["-c", "-u", "-g"]):
-                want = run([tally, *options, "--", *names], env_c)
-                got = run([tally, "-m", *options, "--", *tables], env_c)
+                want = run([*tally, *options, "--", *names], env_c)
+                got = run([*tally, "-m", *options, "--", *tables], env_c)
                 if got != want:
                     failures.append(f"round {round_}, options {options}: merged {got[0]} {got[2]!r}, "
                                     f"{len(got[1])} bytes, one run {want[0]} {want[2]!r}, {len(want[1])} bytes")
-
-
-def parallel_recipe(readme):
-    """The sh block of "Large corpora" that runs GNU parallel with -j."""
-    section = re.search(r"^## Large corpora\n(.*?)(?=^## |\Z)", open(readme, encoding="utf-8").read(), re.M | re.S)
-    blocks = re.findall(r"^```sh\n(.*?)^```", section.group(1) if section else "", re.M | re.S)
-    found = [b for b in blocks if "parallel" in b and " -j" in b]
-    return found[0] if found else None
-
-
-def check_recipe(tally, readme, env):
-    recipe = parallel_recipe(readme)
-    if recipe is None:
-        failures.append("README: no sh block running parallel -j in the section Large corpora")
-        return
-    rng = random.Random(7)
-    with tempfile.TemporaryDirectory(prefix="runekit-recipe-") as work:
-        for i in range(300):
-            folder = os.path.join(work, "corpus", f"d{i % 7}")
-            os.makedirs(folder, exist_ok=True)
-            with open(os.path.join(folder, f"{i}.txt"), "wb") as f:
-                f.write(text(rng) + (b"\xC3(" if i % 50 == 0 else b""))
-        r = subprocess.run(["bash", "-c", recipe], cwd=work, env=env, capture_output=True, timeout=120)
-        tables = [os.path.join(work, t) for t in ("corpus.tab", "shards.tab")]
-        if not all(os.path.exists(t) for t in tables):
-            failures.append(f"recipe wrote no corpus.tab and shards.tab: status {r.returncode}, {r.stderr[-2000:]!r}")
-            return
-        names = subprocess.run(["find", "corpus", "-type", "f", "-print0"], cwd=work, capture_output=True).stdout
-        want = subprocess.run([tally, "-k", "--files0-from=-"], cwd=work, input=names, env=env,
-                              capture_output=True).stdout
-        got = open(tables[0], "rb").read()
-        if got != want or not want:
-            failures.append(f"recipe: its table ({len(got)} bytes) is not the one of one run ({len(want)} bytes)")
-        shard_lines = open(tables[1], "rb").read().count(b"\n")
-        if shard_lines <= want.count(b"\n"):
-            failures.append(f"recipe: shards.tab has {shard_lines} lines, so it did not come from several shards")
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin-dir", required=True)
     ap.add_argument("--locpath", required=True)
-    ap.add_argument("--readme", required=True)
     ap.add_argument("--rounds", type=int, default=25)
     ap.add_argument("--wrapper", default="", help="command to run the program under")
     a = ap.parse_args()
-    with tempfile.TemporaryDirectory(prefix="runekit-bin-") as bin_dir:
-        tally = os.path.join(os.path.abspath(a.bin_dir), "runetally")
-        if a.wrapper:  # the recipe calls it by name, so the wrapper goes into a script of that name
-            script = os.path.join(bin_dir, "runetally")
-            with open(script, "w") as f:
-                f.write("#!/bin/sh\nexec " + " ".join(map(shlex.quote, shlex.split(a.wrapper) + [tally])) + ' "$@"\n')
-            os.chmod(script, 0o755)
-            tally = script
-        return check(a, tally)
+    tally = shlex.split(a.wrapper) + [os.path.join(os.path.abspath(a.bin_dir), "runetally")]
+    return check(a, tally)
 
 
 def check(a, tally):
     base = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k not in ("LANG", "LANGUAGE")}
     env_c = dict(base, LC_ALL="C")
     env_comma = dict(base, LC_ALL="de_DE.UTF-8", LOCPATH=a.locpath)
-    if run([tally, "-c"], env_comma, b"")[0] != 0 or b"," not in run([tally], env_comma, b"a")[1]:
+    if run([*tally, "-c"], env_comma, b"")[0] != 0 or b"," not in run(tally, env_comma, b"a")[1]:
         failures.append(f"no locale de_DE.UTF-8 with a decimal comma under {a.locpath}")
     check_splits(tally, env_c, env_comma, a.rounds if not a.wrapper else min(a.rounds, 5))  # emulators are slow
-    check_recipe(tally, a.readme, dict(env_c, PATH=os.path.dirname(tally) + os.pathsep + os.environ["PATH"]))
     for f in failures:
         print(f)
     print(f"{1 if not failures else 0} passed, {1 if failures else 0} failed")

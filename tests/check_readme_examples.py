@@ -7,7 +7,8 @@ Every fenced block whose first line starts with "$ " is a transcript: each
 "$ " command runs under bash (in an empty folder, the programs' folder first
 in PATH, LC_ALL=C.UTF-8) and what it writes on standard output and standard
 error together must be exactly the lines that follow it, trailing blanks
-included. Blocks of plain commands (```sh) are not run.
+included. Blocks of plain commands (```sh) are not run here; those of the
+section "Large corpora" are run by tests/engines/run_recipe.py.
 """
 
 import argparse

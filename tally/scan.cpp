@@ -6,6 +6,7 @@
 
 #include "decoder.hpp"
 #include "vector_count.hpp"
+#include "vector_validate.hpp"
 
 // Bytes the vector kernel validates at once (a few in test builds).
 #ifndef RUNEKIT_TALLY_SUBBLOCK_SIZE
@@ -99,8 +100,13 @@ block_scan scan_block(std::span<const unsigned char> data, count_stage &stage, b
 
 std::size_t validate_block(std::span<const unsigned char> data, bool strict) noexcept
 {
-    const unsigned char *p = data.data();
-    const unsigned char *const end = p + data.size();
+    // The vector check where there is one (runetally's lenient rule, so up to
+    // the first encoded surrogate with `strict`), then one by one.
+    std::size_t valid = tally_vector_validate(data, RUNEKIT_TALLY_SUBBLOCK_SIZE);
+    if (strict)
+        valid = next_surrogate(data.first(valid), 0);
+    const unsigned char *p = data.data() + valid;
+    const unsigned char *const end = data.data() + data.size();
     while (p < end) {
         std::uint64_t words[2];
         if (end - p >= 16 && (std::memcpy(words, p, 16), ((words[0] | words[1]) & 0x8080808080808080u) == 0)) {

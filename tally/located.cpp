@@ -20,6 +20,10 @@
 
 namespace {
 constexpr std::size_t block_size = std::size_t{1} << 18;
+// The validator is given a window that starts small after an ill-formed
+// sequence and doubles while it finds the window whole, so that text with
+// many errors is not validated far past each one in vain.
+constexpr std::size_t first_window = 64;
 unsigned char block[block_size];
 unsigned char again_block[std::size_t{1} << 16];  // for the stretches read again
 
@@ -166,6 +170,7 @@ struct locating {
     input_position known;      // lines and characters of the bytes before known.bytes
     std::int64_t line_start = 0;  // the offset where the line of known.bytes begins
     bool ill_formed = false;
+    std::size_t window = block_size;  // bytes given to the validator at once
 };
 
 // Counts the valid stretch p[0..n), which begins at known.bytes.
@@ -224,7 +229,11 @@ std::ptrdiff_t locate_block(locating &at, std::size_t size, bool end) noexcept
 {
     std::size_t pos = 0;
     while (pos < size) {
-        pos += validate_block({block + pos, size - pos}, at.strict);
+        const std::size_t window = at.window < size - pos ? at.window : size - pos;
+        const std::size_t valid = validate_block({block + pos, window}, at.strict);
+        if (valid == window && at.window < block_size)
+            at.window *= 2;
+        pos += valid;
         // Byte by byte until sixteen characters in a row are whole.
         for (int whole = 0; pos < size && whole < 16;) {
             const judged j = judge(block + pos, size - pos, end, at.strict);
@@ -236,6 +245,7 @@ std::ptrdiff_t locate_block(locating &at, std::size_t size, bool end) noexcept
                 if (!report(at, pos, j))
                     return -1;
                 whole = 0;
+                at.window = first_window;
             }
             pos += static_cast<std::size_t>(j.length);
         }

@@ -138,6 +138,8 @@ bool validate_text(int fd, const char *name, run_mode mode) noexcept
 bool locate_text(int fd, const char *name, run_mode mode) noexcept
 {
     const located_result r = locate_errors(fd, name != nullptr ? name : "-", mode.strict);
+    if (r.end.status != UTF8_END_OF_INPUT)
+        std::fflush(stdout);  // the lines before the report come first
     report_decode_failure(name, r.end);
     return r.end.status == UTF8_END_OF_INPUT && !r.ill_formed;
 }
@@ -164,7 +166,10 @@ input_outcome read_input(const char *name, run_mode mode, std::int64_t &characte
     const bool named = std::strcmp(name, "-") != 0;
     const int fd = named ? ::open(name, O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
     if (fd < 0) {
-        report_unreadable(name, errno);
+        const int error = errno;
+        if (mode.located)
+            std::fflush(stdout);  // the lines of the inputs before come first
+        report_unreadable(name, error);
         return input_outcome::failed;
     }
     const bool staged = mode.keep_going || mode.list;

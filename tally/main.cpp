@@ -156,11 +156,28 @@ input_outcome merge_table(int fd, const char *name, run_mode mode, char_tally &i
                                            : input_outcome::failed;
 }
 
-// Reads one input, the named file or, for "-", standard input, as the mode
-// says: counts its characters, or with -m adds up its table, into the
-// table; with -l validates it; with -e locates its ill-formed sequences.
-// Where the mode allows going on after an input has failed, what it held is
-// left out: with -k or -l it is read into `input` first.
+// Reads the input open on fd as the mode says: counts its characters, or
+// with -m adds up its table, into `into`; with -l validates it; with -e
+// locates its ill-formed sequences.
+input_outcome read_by_mode(int fd, const char *name, run_mode mode, char_tally &into,
+                           std::int64_t &characters) noexcept
+{
+    if (mode.merge)
+        return merge_table(fd, name, mode, into, characters);
+    const char *const shown = std::strcmp(name, "-") != 0 ? name : nullptr;
+    bool whole;
+    if (mode.located)
+        whole = locate_text(fd, shown, mode);
+    else if (mode.list)
+        whole = validate_text(fd, shown, mode);
+    else
+        whole = count_text(fd, shown, mode, into, characters);
+    return whole ? input_outcome::whole : input_outcome::failed;
+}
+
+// Reads one input, the named file or, for "-", standard input. Where the
+// mode allows going on after an input has failed, what it held is left out:
+// with -k or -l it is read into `input` first.
 input_outcome read_input(const char *name, run_mode mode, std::int64_t &characters) noexcept
 {
     const bool named = std::strcmp(name, "-") != 0;
@@ -174,12 +191,7 @@ input_outcome read_input(const char *name, run_mode mode, std::int64_t &characte
     }
     const bool staged = mode.keep_going || mode.list;
     char_tally &into = staged ? input : tally;
-    const char *const shown = named ? name : nullptr;
-    const input_outcome got = mode.located ? locate_text(fd, shown, mode) ? input_outcome::whole : input_outcome::failed
-                              : mode.merge ? merge_table(fd, name, mode, into, characters)
-                              : (mode.list ? validate_text(fd, shown, mode) : count_text(fd, shown, mode, into, characters))
-                                  ? input_outcome::whole
-                                  : input_outcome::failed;
+    const input_outcome got = read_by_mode(fd, name, mode, into, characters);
     if (named)
         ::close(fd);
     if (got == input_outcome::whole && mode.keep_going)

@@ -12,9 +12,10 @@ and the byte after it, and its line and column from the bytes before it.
 
 Random and structured inputs (every reason at the edges of the small
 blocks that the test build reads, and of the program's own blocks) go
-through runetally_smallblock as files (many per run), through pipes fed in
-pieces, and as standard input that a reader before it had begun; a few
-large ones through runetally itself.
+through runetally_smallblock as files (many per run, on every vector target
+that RUNEKIT_VECTOR_TARGET can choose), through pipes fed in pieces, and as
+standard input that a reader before it had begun; a few large ones through
+runetally itself.
 """
 
 import argparse
@@ -126,9 +127,10 @@ class Runner:
         self.failures = 0
         self.checked = 0
 
-    def run(self, prog, args, **kw):
+    def run(self, prog, args, target=None, **kw):
+        env = dict(os.environ, RUNEKIT_VECTOR_TARGET=target) if target else None
         return subprocess.run(self.wrapper + [os.path.join(self.bin_dir, prog)] + args,
-                              capture_output=True, timeout=60, **kw)
+                              capture_output=True, timeout=60, env=env, **kw)
 
     def compare(self, what, r, want_out):
         self.checked += 1
@@ -145,16 +147,10 @@ class Runner:
                     print(f"  line {i + 1}: got {g!r}\n           want {w!r}", file=sys.stderr)
                     break
 
-    def files(self, prog, inputs, strict, folder):
-        names = []
-        for i, data in enumerate(inputs):
-            name = os.path.join(folder, "in%d" % i)
-            with open(name, "wb") as f:
-                f.write(data)
-            names.append(name)
+    def files(self, prog, inputs, names, strict, target=None):
         args = (["-e", "-s"] if strict else ["-e"]) + names
         want = b"".join(expected(d, n, strict) for d, n in zip(inputs, names))
-        self.compare(f"{prog} {len(inputs)} files strict={strict}", self.run(prog, args), want)
+        self.compare(f"{prog} {len(inputs)} files strict={strict} target={target}", self.run(prog, args, target), want)
 
     def pipe(self, prog, data, strict, piece):
         p = subprocess.Popen(self.wrapper + [os.path.join(self.bin_dir, prog), "-e"] + (["-s"] if strict else []),
@@ -185,6 +181,15 @@ class Runner:
                      expected(data[taken:], "-", strict))
 
 
+def write_files(folder, kind, inputs):
+    names = []
+    for i, data in enumerate(inputs):
+        names.append(os.path.join(folder, "%s%d" % (kind, i)))
+        with open(names[-1], "wb") as f:
+            f.write(data)
+    return names
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin-dir", required=True)
@@ -197,18 +202,22 @@ def main():
     randoms = [random_input(rng) for _ in range(400)]
     structured = structured_inputs(SMALL_BLOCK)
     with tempfile.TemporaryDirectory() as folder:
+        random_names = write_files(folder, "random", randoms)
+        structured_names = write_files(folder, "structured", structured)
         for strict in (False, True):
-            run.files(small, randoms, strict, folder)
-            run.files(small, structured, strict, folder)
-            for data in randoms[:25] + structured[::97]:
-                run.pipe(small, data, strict, rng.choice((1, 7, 61, 4096)))
+            # Every vector target (those the processor lacks fall back).
+            for target in (None, "avx3", "avx2", "scalar"):
+                run.files(small, randoms, random_names, strict, target)
+                run.files(small, structured, structured_names, strict, target)
+            for data in randoms[:12] + structured[::197]:
+                run.pipe(small, data, strict, rng.choice((3, 61, 4096)))
             for data in randoms[25:40]:
                 run.standard_input_from(small, data, rng.randrange(len(data) + 1), strict, folder)
         # The program's own blocks: every piece at their first edge, from a
         # file, and a few through a pipe.
         large = [b"x" * (LARGE_BLOCK - 3) + b"".join(BAD[i:i + 2]) + b"\n" * 5 + b"\xe2\x82\xac" * 100 + BAD[i]
                  for i in range(0, len(BAD), 2)]
-        run.files("runetally", large, True, folder)
+        run.files("runetally", large, write_files(folder, "large", large), True)
         for data in large[:2]:
             run.pipe("runetally", data, False, 65536)
     print(f"runetally -e: {run.checked - run.failures} of {run.checked} runs as Python's decoder says")

@@ -94,6 +94,14 @@ tally_harness::outcome run(int fd, bool strict, int how)
     writer = 0;
     return o;
 }
+
+// Back to every target the processor has, after a test that chose some.
+void use_every_target()
+{
+#if RUNEKIT_VECTOR
+    hwy::SetSupportedTargetsForTest(0);
+#endif
+}
 }  // namespace
 
 TEST(StrictLegality, AgreesWithShortestFormRuleWithoutSurrogates)
@@ -113,21 +121,26 @@ TEST(StrictLegality, AgreesWithShortestFormRuleWithoutSurrogates)
 TEST(StrictScan, BlockScanAndValidatorStopWhereTheRuleSays)
 {
     std::minstd_rand rng(32);
-    for (int round = 0; round < 3000; ++round) {
-        const bytes s = strict_text(rng, rng() % 40);
-        for (const bool strict : {false, true}) {
-            const stop want = reference_stop(s, strict);
-            const auto data = tally_harness::span_of(s);
-            ASSERT_EQ(validate_block(data, strict), want.consumed) << round << " strict " << strict;
-            tally_harness::stage.table = &tally_harness::got_tally;
-            const block_scan got = scan_block(data, tally_harness::stage, strict);
-            count_flush(tally_harness::stage);
-            ASSERT_EQ(got.consumed, want.consumed) << round << " strict " << strict;
-            ASSERT_EQ(got.characters, want.characters) << round;
-            ASSERT_EQ(got.invalid, want.invalid_length != 0) << round;
-            ASSERT_EQ(got.length, want.invalid_length) << round;
+    for (const std::int64_t target : tally_harness::paths()) {
+        tally_harness::use_path(target);
+        for (int round = 0; round < 1000; ++round) {
+            const bytes s = strict_text(rng, rng() % 40);
+            for (const bool strict : {false, true}) {
+                const stop want = reference_stop(s, strict);
+                const auto data = tally_harness::span_of(s);
+                ASSERT_EQ(validate_block(data, strict), want.consumed)
+                    << round << " strict " << strict << " target " << target;
+                tally_harness::stage.table = &tally_harness::got_tally;
+                const block_scan got = scan_block(data, tally_harness::stage, strict);
+                count_flush(tally_harness::stage);
+                ASSERT_EQ(got.consumed, want.consumed) << round << " strict " << strict;
+                ASSERT_EQ(got.characters, want.characters) << round;
+                ASSERT_EQ(got.invalid, want.invalid_length != 0) << round;
+                ASSERT_EQ(got.length, want.invalid_length) << round;
+            }
         }
     }
+    use_every_target();
 }
 
 // count_fd and validate_fd, strict or not, from files and pipes fed in
@@ -138,19 +151,24 @@ TEST(StrictPaths, FilesAndPipesAgreeWithTheBytewiseReader)
 {
     using namespace tally_harness;
     std::minstd_rand rng(7);
-    for (int round = 0; round < 300; ++round) {
-        const bytes s = strict_text(rng, rng() % 200);
-        const std::size_t piece = 1 + rng() % 70;
-        for (const bool strict : {false, true}) {
-            const outcome want = run(memory_file(s), strict, 0);
-            ASSERT_EQ(same_outcome(want, run(memory_file(s), strict, 1)), "") << round << " file strict " << strict;
-            ASSERT_EQ(same_outcome(want, run(input_pipe(s, piece), strict, 1)), "") << round << " pipe " << strict;
-            for (const bool from_pipe : {false, true}) {
-                outcome got = run(from_pipe ? input_pipe(s, piece) : memory_file(s), strict, 2);
-                got.result.position.lines = want.result.position.lines;
-                got.result.position.characters = want.result.position.characters;
-                ASSERT_EQ(same_outcome(want, got), "") << round << " validating, pipe " << from_pipe;
+    for (const std::int64_t target : paths()) {
+        use_path(target);
+        for (int round = 0; round < 100; ++round) {
+            const bytes s = strict_text(rng, rng() % 200);
+            const std::size_t piece = 1 + rng() % 70;
+            for (const bool strict : {false, true}) {
+                const outcome want = run(memory_file(s), strict, 0);
+                ASSERT_EQ(same_outcome(want, run(memory_file(s), strict, 1)), "") << round << " file strict " << strict;
+                ASSERT_EQ(same_outcome(want, run(input_pipe(s, piece), strict, 1)), "") << round << " pipe " << strict;
+                for (const bool from_pipe : {false, true}) {
+                    outcome got = run(from_pipe ? input_pipe(s, piece) : memory_file(s), strict, 2);
+                    got.result.position.lines = want.result.position.lines;
+                    got.result.position.characters = want.result.position.characters;
+                    ASSERT_EQ(same_outcome(want, got), "")
+                        << round << " validating, pipe " << from_pipe << " target " << target;
+                }
             }
         }
     }
+    use_every_target();
 }

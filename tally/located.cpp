@@ -21,7 +21,7 @@
 namespace {
 constexpr std::size_t block_size = std::size_t{1} << 18;
 // The validator is given a window that starts small after an ill-formed
-// sequence and doubles while it finds the window whole, so that text with
+// sequence and doubles after each stretch found whole, so that text with
 // many errors is not validated far past each one in vain.
 constexpr std::size_t first_window = 64;
 unsigned char block[block_size];
@@ -230,12 +230,10 @@ std::ptrdiff_t locate_block(locating &at, std::size_t size, bool end) noexcept
     std::size_t pos = 0;
     while (pos < size) {
         const std::size_t window = at.window < size - pos ? at.window : size - pos;
-        const std::size_t valid = validate_block({block + pos, window}, at.strict);
-        if (valid == window && at.window < block_size)
-            at.window *= 2;
-        pos += valid;
+        pos += validate_block({block + pos, window}, at.strict);
         // Byte by byte until sixteen characters in a row are whole.
-        for (int whole = 0; pos < size && whole < 16;) {
+        int whole = 0;
+        while (pos < size && whole < 16) {
             const judged j = judge(block + pos, size - pos, end, at.strict);
             if (j.why == verdict::partial)
                 return static_cast<std::ptrdiff_t>(pos);
@@ -249,6 +247,8 @@ std::ptrdiff_t locate_block(locating &at, std::size_t size, bool end) noexcept
             }
             pos += static_cast<std::size_t>(j.length);
         }
+        if (whole == 16 && at.window < block_size)
+            at.window *= 2;
     }
     return static_cast<std::ptrdiff_t>(pos);
 }

@@ -12,6 +12,9 @@ KIND: prose   mostly ASCII words, some Latin, Greek, Cyrillic and CJK words
       nfd     decomposed Vietnamese-like words: every other letter carries
               a combining mark (a tone mark, at times after a second mark),
               as text in normalization form D does (runeflip -g)
+      faulty  prose with one ill-formed sequence in each KiB, of every kind
+              that runetally -e tells apart (runetally -e)
+      x80     nothing but the byte 0x80: one ill-formed sequence per byte
 """
 import random
 import sys
@@ -89,6 +92,18 @@ def line_nfd():
     return " ".join(words)
 
 
+BAD = [b"\x80", b"\xbf", b"\xc0", b"\xff", b"\xe2\x82", b"\xf0\x9f\x98", b"\xe0\x80", b"\xf0\x8f",
+       b"\xf4\x90", b"\xc3", b"\xf8\x88\x80\x80\x80"]
+if kind == "x80":
+    with open(output, "wb") as f:
+        for done in range(0, size, 1 << 20):
+            f.write(b"\x80" * min(1 << 20, size - done))
+    sys.exit(0)
+if kind == "faulty":
+    kind = "prose"
+    faulty = True
+else:
+    faulty = False
 if kind == "prose":
     WORDS = prose_words()
 if kind == "mixed":
@@ -97,8 +112,15 @@ make_line = {"prose": line_prose, "cjk": line_cjk, "wide": line_wide, "mixed": l
 written = 0
 with open(output, "wb") as f:
     chunk = []
+    next_fault = 1024
     while written < size:
         data = (make_line() + "\n").encode("utf-8")
+        if faulty and written + len(data) >= next_fault:
+            at = next_fault - written
+            while at < len(data) and 0x80 <= data[at] <= 0xBF:
+                at += 1  # not inside a character
+            data = data[:at] + rng.choice(BAD) + data[at:]
+            next_fault += 1024
         chunk.append(data)
         written += len(data)
         if len(chunk) >= 4096:

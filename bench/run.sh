@@ -12,8 +12,9 @@
 # corpus of combining marks), the start-up time on a one-character input, and
 # runeflip's memory on long lines (the "mixed" corpus), and, last, runetally
 # -l and the table over about ten thousand files against isutf8, through
-# xargs and with --files0-from; memory against the number of names; and -m
-# over hundreds of shard tables.
+# xargs and with --files0-from; memory against the number of names; -m
+# over hundreds of shard tables; and runetally -l, -e and -s on one file,
+# with the memory of -e and of -m on the worst inputs.
 #
 #   bash bench/run.sh [runs] [size]      (default 5 runs, 100000000 bytes)
 #
@@ -211,3 +212,38 @@ echo
 echo "== runetally -m: ${#tables[@]} tables, $bytes bytes: $(mbps "$bytes" "$merge_s") MB/s (median ${merge_s} s)," \
      "peak RSS $(peak_kib '/usr/bin/time -f %M "$tally" -m "${tables[@]}"') KiB" \
      "(3 tables: $(peak_kib '/usr/bin/time -f %M "$tally" -m "${tables[@]:0:3}"') KiB); equal to one run over the text"
+
+# runetally -l (validation only) against the table, -e against -l on valid
+# text, and -s against the same run without it, on each corpus from a file;
+# -e on prose with an ill-formed sequence in each KiB ("faulty") and on ten
+# million bytes 0x80 (a line of output each); peak memory of -e there and of
+# -m on a table line of 1 GiB (its glyph).
+echo
+printf '%-8s %10s %10s %10s %12s %12s %12s\n' corpus "-l MB/s" "-e MB/s" "table MB/s" "-e / -l" "-l -s / -l" "-s / table"
+for kind in prose cjk wide; do
+  corpus=$(corpus_of "$kind")
+  bytes=$(stat -c %s "$corpus")
+  l_s=$(median_of '"$tally" -l "$corpus"' "$runs")
+  e_s=$(median_of '"$tally" -e "$corpus"' "$runs")
+  t_s=$(median_of '"$tally" "$corpus"' "$runs")
+  ls_s=$(median_of '"$tally" -l -s "$corpus"' "$runs")
+  ts_s=$(median_of '"$tally" -s "$corpus"' "$runs")
+  printf '%-8s %10s %10s %10s %12s %12s %12s\n' "$kind" "$(mbps "$bytes" "$l_s")" "$(mbps "$bytes" "$e_s")" \
+    "$(mbps "$bytes" "$t_s")" "$(awk -v a="$e_s" -v b="$l_s" 'BEGIN { printf "%.3f", a / b }')" \
+    "$(awk -v a="$ls_s" -v b="$l_s" 'BEGIN { printf "%.3f", a / b }')" \
+    "$(awk -v a="$ts_s" -v b="$t_s" 'BEGIN { printf "%.3f", a / b }')"
+done
+corpus=$(corpus_of faulty)
+bytes=$(stat -c %s "$corpus")
+e_s=$(median_of '"$tally" -e "$corpus"' "$runs")
+echo "runetally -e, prose with an ill-formed sequence in each KiB: $(mbps "$bytes" "$e_s") MB/s," \
+     "$("$tally" -e "$corpus" | wc -l) lines, peak RSS $(peak_kib '/usr/bin/time -f %M "$tally" -e "$corpus"') KiB"
+corpus=$work/corpus_x80_10MB.txt
+[ -s "$corpus" ] || python3 bench/corpus.py x80 10000000 "$corpus"
+e_s=$(median_of '"$tally" -e "$corpus"' "$runs")
+echo "runetally -e, 10,000,000 bytes 0x80: $(awk -v s="$e_s" 'BEGIN { printf "%.1f", 10 / s }') million lines/s," \
+     "peak RSS $(peak_kib '/usr/bin/time -f %M "$tally" -e "$corpus"') KiB"
+gib_line() {
+  python3 -c 'import sys; o = sys.stdout.buffer; o.write(b"\t1\t1\t0x61\t"); [o.write(b"a" * (1 << 20)) for _ in range(1024)]; o.write(b"\n")'
+}
+echo "runetally -m, a table line of 1 GiB: peak RSS $(gib_line | /usr/bin/time -f %M "$tally" -m -g 2>&1 > /dev/null | tail -n 1) KiB"

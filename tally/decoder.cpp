@@ -7,7 +7,7 @@ namespace {
 unsigned char sequence_buffer[6];  // the last sequence read, for the report
 }  // namespace
 
-std::uint32_t read_utf8_char(int fd, int *length, const unsigned char **sequence) noexcept
+std::uint32_t read_utf8_char(int fd, int *length, const unsigned char **sequence, bool strict) noexcept
 {
     const ssize_t n = read_once(fd, sequence_buffer, 1);
     if (n == 0)
@@ -22,7 +22,7 @@ std::uint32_t read_utf8_char(int fd, int *length, const unsigned char **sequence
     *length = e + 1;
     *sequence = sequence_buffer;
     const std::span<const unsigned char> seq(sequence_buffer, static_cast<std::size_t>(e) + 1);
-    if (!utf8_sequence_is_legal(seq))
+    if (!utf8_sequence_is_legal(seq, strict))
         return UTF8_INVALID;
     return utf8_decode(seq);
 }

@@ -1,8 +1,8 @@
-// runetally -m: the lines of tables parsed in place, block by block.
+// runetally -m: the lines of tables parsed a byte at a time as they come, so
+// that a line of any length takes no memory; the glyph is passed over.
 #include "merge.hpp"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <unistd.h>
 
@@ -11,13 +11,11 @@
 #include "tool.hpp"
 
 namespace {
-constexpr int status_failure = 1;
 constexpr std::int64_t count_max = INT64_MAX;  // the largest count a table line holds
 constexpr std::uint32_t code_max = 0x10FFFF;
-constexpr std::size_t block_size = std::size_t{1} << 18;
+constexpr std::size_t block_size = std::size_t{1} << 16;
 
-// The block, and after its bytes a newline that stops every scan of a field.
-unsigned char block[block_size + 1];
+unsigned char block[block_size];
 
 // The value of a hexadecimal digit; 16 for any other byte.
 constexpr unsigned hex_value(unsigned char b) noexcept
@@ -29,125 +27,151 @@ static_assert(hex_value('0') == 0 && hex_value('9') == 9 && hex_value('A') == 10
 static_assert(hex_value('/') == 16 && hex_value(':') == 16 && hex_value('G') == 16 && hex_value('g') == 16 &&
               hex_value('@') == 16 && hex_value('`') == 16 && hex_value('\n') == 16);
 
-enum class parsed {
-    line,       // a table line, and `at` past its newline
-    partial,    // the bytes end inside the line
-    not_line,
-    too_large,  // its count
+// Where a line stands: what its next byte must be.
+enum class field {
+    start,       // the tab before the percentage
+    percentage,  // its first byte
+    percentage_more,
+    spaces,      // before the count
+    digits,
+    zero,        // of "0x"
+    x,
+    hex,         // its first digit
+    hex_more,
+    glyph,       // up to the newline
 };
 
-// One line at `at`, whose bytes end at `end` (where the sentinel newline
-// stands): its code point and count. A line cut by the end of the bytes
-// gives `partial`, for the caller to try again with more of them.
-parsed parse_line(const unsigned char *&at, const unsigned char *end, std::uint32_t &code, std::int64_t &count) noexcept
-{
-    const unsigned char *p = at;
-    const auto cut_or = [&](parsed otherwise) { return p == end ? parsed::partial : otherwise; };
-    if (*p != '\t')
-        return cut_or(parsed::not_line);
-    const unsigned char *const percentage = ++p;
-    while (*p != '\t' && *p != '\n')
-        ++p;
-    if (*p != '\t' || p == percentage)
-        return cut_or(parsed::not_line);
-    while (*++p == ' ') {
-    }
-    const unsigned char *const digits = p;
-    std::int64_t n = 0;
-    for (unsigned d; (d = static_cast<unsigned>(*p - '0')) < 10; ++p) {
-        if (n > (count_max - d) / 10)
-            return parsed::too_large;
-        n = n * 10 + d;
-    }
-    if (*p != '\t' || p == digits || *++p != '0' || *++p != 'x')
-        return cut_or(parsed::not_line);
-    const unsigned char *const hex = ++p;
-    std::uint32_t c = 0;
-    for (unsigned d; (d = hex_value(*p)) < 16; ++p)
-        if ((c = c * 16 + d) > code_max)
-            return parsed::not_line;
-    if (p == hex || (*p != '\n' && *p != '\t'))
-        return cut_or(parsed::not_line);
-    code = c;
-    count = n;
-    if (*p == '\t')
-        p = static_cast<const unsigned char *>(std::memchr(p + 1, '\n', static_cast<std::size_t>(end - p)));
-    if (p == end)
-        return parsed::partial;
-    at = p + 1;
-    return parsed::line;
-}
-
-// Where the reading of one table stands: block[begin, end) is still to be
-// parsed.
+// The reading of one table.
 struct table_scan {
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    unsigned long line = 0;  // lines counted so far
-    std::int64_t total = 0;  // the counts added up so far
+    field at = field::start;
+    bool big = false;            // the count of this line is past count_max
+    bool too_large = false;      // a count or a sum was
+    bool add = true;             // counts are added (not when listing)
+    std::int64_t count = 0;
+    std::uint32_t code = 0;
+    unsigned long line = 0;      // whole lines so far
+    std::int64_t total = 0;      // the sum so far, those of earlier inputs included
 };
 
-// Counts the whole lines of block[begin, end) into tally; what stopped it,
-// `partial` when more bytes are needed.
-parsed count_lines(table_scan &s, char_tally &tally) noexcept
+// A whole table line: its count added, unless a count or a sum is too large.
+void end_line(table_scan &s, char_tally &tally) noexcept
 {
-    block[s.end] = '\n';
-    for (;;) {
-        const unsigned char *p = block + s.begin;
-        std::uint32_t code = 0;
-        std::int64_t count = 0;
-        const parsed r = parse_line(p, block + s.end, code, count);
-        if (r == parsed::partial && s.begin == 0 && s.end == block_size)
-            return parsed::not_line;  // longer than the block
-        if (r != parsed::line)
-            return r;
-        ++s.line;
-        if (count > count_max - s.total)
-            return parsed::too_large;
-        s.total += count;
-        count_char(tally, code, count);
-        s.begin = static_cast<std::size_t>(p - block);
-    }
+    ++s.line;
+    s.at = field::start;
+    if (!s.add)
+        return;
+    if (s.big || s.count > count_max - s.total)
+        s.too_large = true;
+    if (s.too_large || s.count == 0)
+        return;
+    s.total += s.count;
+    count_char(tally, s.code, s.count);
 }
 
-// A line of the table `name` that is not a table line: reported, or with
-// -l its name listed.
-bool not_a_table(const char *name, bool list, unsigned long line) noexcept
+// Parses p[0..n) on from where s stands; false at a byte that makes the
+// line not a table line.
+bool parse(table_scan &s, const unsigned char *p, std::size_t n, char_tally &tally) noexcept
 {
-    if (list)
-        std::printf("%s\n", name);
-    else
-        write_message("%s: %s:%lu: not a line of a table\n", tally_tool_name, name, line);
-    return false;
+    const unsigned char *const end = p + n;
+    for (; p < end; ++p) {
+        const unsigned char b = *p;
+        const auto digit = static_cast<unsigned>(b - '0');
+        switch (s.at) {
+        case field::start:
+            if (b != '\t')
+                return false;
+            s.at = field::percentage;
+            break;
+        case field::percentage:
+            if (b == '\t' || b == '\n')
+                return false;
+            s.at = field::percentage_more;
+            break;
+        case field::percentage_more:
+            if (b == '\n')
+                return false;
+            if (b == '\t')
+                s.at = field::spaces;
+            break;
+        case field::spaces:
+            if (b == ' ')
+                break;
+            if (digit >= 10)
+                return false;
+            s.count = digit;
+            s.big = false;
+            s.at = field::digits;
+            break;
+        case field::digits:
+            if (b == '\t') {
+                s.at = field::zero;
+            } else if (digit >= 10) {
+                return false;
+            } else if (s.big || s.count > (count_max - digit) / 10) {
+                s.big = true;
+            } else {
+                s.count = s.count * 10 + digit;
+            }
+            break;
+        case field::zero:
+            if (b != '0')
+                return false;
+            s.at = field::x;
+            break;
+        case field::x:
+            if (b != 'x')
+                return false;
+            s.at = field::hex;
+            break;
+        case field::hex:
+            if (hex_value(b) >= 16)
+                return false;
+            s.code = hex_value(b);
+            s.at = field::hex_more;
+            break;
+        case field::hex_more:
+            if (b == '\n') {
+                end_line(s, tally);
+            } else if (b == '\t') {
+                s.at = field::glyph;
+            } else if (hex_value(b) >= 16 || (s.code = s.code * 16 + hex_value(b)) > code_max) {
+                return false;
+            }
+            break;
+        case field::glyph:
+            p = static_cast<const unsigned char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            if (p == nullptr)
+                return true;
+            end_line(s, tally);
+            break;
+        }
+    }
+    return true;
 }
 }  // namespace
 
-bool merge_input(int fd, const char *name, bool list, char_tally &tally, std::int64_t &characters) noexcept
+merge_outcome merge_input(int fd, const char *name, bool list, char_tally &tally, std::int64_t &characters) noexcept
 {
     table_scan s;
     s.total = characters;
+    s.add = !list;
     for (;;) {
-        const parsed r = count_lines(s, tally);
-        if (r == parsed::too_large) {
-            write_message("%s: counts too large to add\n", tally_tool_name);
-            finish_stdout(tally_tool_name, status_failure, status_failure);
-        }
-        if (r == parsed::not_line)
-            return not_a_table(name, list, s.line + 1);
-        std::memmove(block, block + s.begin, s.end - s.begin);
-        s.end -= s.begin;
-        s.begin = 0;
-        const ssize_t n = read_once(fd, block + s.end, block_size - s.end);
+        const ssize_t n = read_once(fd, block, block_size);
         if (n < 0) {
             report_unreadable(name, errno);
-            return false;
+            return merge_outcome::unreadable;
         }
-        if (n == 0 && s.end != 0)  // a last line without its newline
-            return not_a_table(name, list, s.line + 1);
-        if (n == 0) {
+        if (n == 0 && s.at == field::start) {  // read whole: its counts count
+            if (s.too_large)
+                return merge_outcome::too_large;
             characters = s.total;
-            return true;
+            return merge_outcome::added;
         }
-        s.end += static_cast<std::size_t>(n);
+        // The line at fault, the last one without its newline included.
+        if (n == 0 || !parse(s, block, static_cast<std::size_t>(n), tally)) {
+            if (!list)
+                write_message("%s: %s:%lu: not a line of a table\n", tally_tool_name, name, s.line + 1);
+            return merge_outcome::not_table;
+        }
     }
 }

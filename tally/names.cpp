@@ -7,18 +7,9 @@
 #include <string_view>
 
 namespace {
-constexpr int status_failure = 1;  // the list cannot be opened or read
-constexpr int status_usage = 2;    // as for an invalid option
-
 constexpr std::string_view list_option = "--files0-from";
 
 const char *const standard_input[] = {"-"};
-
-[[noreturn]] void list_unreadable(const input_names &names, int error) noexcept
-{
-    report_unreadable(names.list, error);
-    finish_stdout(tally_tool_name, status_failure, status_failure);
-}
 
 // The list's next name, or none at its end (when it is closed).
 next_input next_listed(input_names &names, const char *&name) noexcept
@@ -26,8 +17,10 @@ next_input next_listed(input_names &names, const char *&name) noexcept
     errno = 0;
     // A last name without its NUL comes out as one with it.
     if (::getdelim(&names.name, &names.capacity, '\0', names.file) < 0) {
-        if (std::ferror(names.file) || errno == ENOMEM)
-            list_unreadable(names, errno != 0 ? errno : EIO);
+        if (std::ferror(names.file) || errno == ENOMEM) {
+            report_unreadable(names.list, errno != 0 ? errno : EIO);
+            return next_input::unreadable;
+        }
         if (names.file != stdin)
             std::fclose(names.file);
         std::free(names.name);
@@ -56,7 +49,7 @@ int next_option_or_list(option_scan &scan, int argc, char **argv, const char *op
         if (arg == list_option) {
             if (optind + 1 == argc) {
                 write_message("%s: option --files0-from requires an argument\n", tally_tool_name);
-                std::exit(status_usage);
+                return option_list_missing;
             }
             list = argv[optind + 1];
             optind += 2;
@@ -71,25 +64,27 @@ int next_option_or_list(option_scan &scan, int argc, char **argv, const char *op
     return next_option(scan, argc, argv, options);
 }
 
-input_names open_inputs(int argc, char **argv, int first, const char *list) noexcept
+inputs_opened open_inputs(int argc, char **argv, int first, const char *list, input_names &names) noexcept
 {
-    input_names names;
+    names = input_names{};
     if (list == nullptr) {
         const bool none = first >= argc;
         names.operands = none ? standard_input : argv;
         names.next = none ? 0 : first;
         names.count = none ? 1 : argc;
-        return names;
+        return inputs_opened::opened;
     }
     if (first < argc) {
         write_message("%s: file operands cannot be combined with --files0-from\n", tally_tool_name);
-        std::exit(status_usage);
+        return inputs_opened::operands_with_list;
     }
     names.list = list;
     names.file = std::strcmp(list, "-") == 0 ? stdin : std::fopen(list, "re");
-    if (names.file == nullptr)
-        list_unreadable(names, errno);
-    return names;
+    if (names.file == nullptr) {
+        report_unreadable(list, errno);
+        return inputs_opened::list_unreadable;
+    }
+    return inputs_opened::opened;
 }
 
 next_input take_input(input_names &names, const char *&name) noexcept

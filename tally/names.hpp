@@ -24,26 +24,34 @@ struct input_names {
 };
 
 enum class next_input {
-    name,    // the next input's name
-    failed,  // a name that names no input, reported: that input has failed
-    none,    // no more inputs
+    name,        // the next input's name
+    failed,      // a name that names no input, reported: that input has failed
+    none,        // no more inputs
+    unreadable,  // the list cannot be read, reported
 };
+
+// What next_option_or_list returns for "--files0-from" without F, reported.
+inline constexpr int option_list_missing = 0x200;
 
 // next_option, after taking every "--files0-from=F" or "--files0-from F"
 // that stands where an option may begin into `list` (the last one counts).
-// "--files0-from" without F is reported and ends the run with status 2.
 [[nodiscard]] int next_option_or_list(option_scan &scan, int argc, char **argv, const char *options,
                                       const char *&list) noexcept;
 
+// How open_inputs went.
+enum class inputs_opened {
+    opened,
+    operands_with_list,  // file operands as well as a list, reported
+    list_unreadable,     // a list that cannot be opened, reported
+};
+
 // The inputs: the operands argv[first..argc), standard input when there are
-// none, or the names in `list` when it is not null. Operands with a list are
-// reported and end the run with status 2; a list that cannot be opened is
-// reported and ends it with status 1.
-[[nodiscard]] input_names open_inputs(int argc, char **argv, int first, const char *list) noexcept;
+// none, or the names in `list` when it is not null.
+[[nodiscard]] inputs_opened open_inputs(int argc, char **argv, int first, const char *list,
+                                        input_names &names) noexcept;
 
 // The next input: its name in `name`, valid until the next call. An empty
-// name, or "-" in a list read from standard input, is reported as failed. A
-// list that cannot be read is reported and ends the run with status 1.
+// name, or "-" in a list read from standard input, is reported as failed.
 [[nodiscard]] next_input take_input(input_names &names, const char *&name) noexcept;
 
 // "runetally: NAME: reason": a file that cannot be opened or read.

@@ -16,9 +16,15 @@ extern const std::size_t tally_file_read_size;
 // after a decoding failure, positioned just past the failing sequence; a pipe
 // is looked at before it is consumed and only the bytes up to the end of the
 // failing sequence are taken from it; any other descriptor is read one
-// sequence at a time.
-[[nodiscard]] count_result count_fd(int fd, count_stage &stage, char_tally &tally) noexcept;
+// sequence at a time. With `strict`, encoded surrogates are ill-formed.
+[[nodiscard]] count_result count_fd(int fd, count_stage &stage, char_tally &tally, bool strict = false) noexcept;
 
 // The same, one read_utf8_char call at a time whatever fd is: the reference
 // path, which never reads past the sequence it decodes.
-[[nodiscard]] count_result count_bytewise(int fd, count_stage &stage, char_tally &tally) noexcept;
+[[nodiscard]] count_result count_bytewise(int fd, count_stage &stage, char_tally &tally,
+                                          bool strict = false) noexcept;
+
+// The same as count_fd, but validating only: nothing is counted, and the
+// result's lines and characters are those of the position of a read error
+// (only its bytes otherwise).
+[[nodiscard]] count_result validate_fd(int fd, bool strict) noexcept;

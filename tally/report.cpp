@@ -77,4 +77,10 @@ void explain_invalid_sequence(std::FILE *out, const unsigned char *sequence) noe
                      b0, lead_pattern, e, i, bi, bit_string_8(bi));
         return;
     }
+    // Ill-formed with every continuation byte in place: an encoded surrogate
+    // is the one such form that is explained (only the strict rule has it).
+    if (b0 == 0xED && sequence[1] >= 0xA0)
+        std::fputs("This sequence is technically not a valid UTF-8 character\n"
+                   "because it encodes a surrogate codepoint which is legal only in UTF-16.\n",
+                   out);
 }

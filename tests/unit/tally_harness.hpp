@@ -249,7 +249,7 @@ inline block_scan scalar_scan(std::span<const unsigned char> data, char_tally &t
     use_reference();
     count_clear(t);
     stage.table = &t;
-    const block_scan s = scan_block(data, stage);
+    const block_scan s = scan_block(data, stage, false);
     count_flush(stage);
     return s;
 }

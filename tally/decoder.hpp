@@ -12,8 +12,9 @@
 
 // Legality of a complete sequence: seq holds the lead byte and exactly the
 // utf8_extra_bytes[lead] bytes after it (a shorter one is illegal). Encoded
-// surrogates (ED A0 80 to ED BF BF) are legal here.
-[[nodiscard]] constexpr bool utf8_sequence_is_legal(std::span<const unsigned char> seq) noexcept
+// surrogates (ED A0 80 to ED BF BF) are legal here, unless `strict`.
+[[nodiscard]] constexpr bool utf8_sequence_is_legal(std::span<const unsigned char> seq,
+                                                    bool strict = false) noexcept
 {
     const unsigned char b0 = seq[0];
     const int e = utf8_extra_bytes[b0];
@@ -30,6 +31,8 @@
         low = 0x90;                      // F0 80..8F would be overlong
     else if (b0 == 0xF4)
         high = 0x8F;                     // F4 90.. would exceed U+10FFFF
+    else if (b0 == 0xED && strict)
+        high = 0x9F;                     // ED A0..BF would be a surrogate
     if (seq[1] < low || seq[1] > high)
         return false;
     if (e >= 2 && !is_continuation(seq[2]))

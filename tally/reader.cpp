@@ -89,7 +89,7 @@ count_result count_file(int fd, off_t start, count_stage &stage) noexcept
         if (n <= 0)  // a read error inside a sequence is a truncation, as bytewise
             return fail(r, tail != 0 ? UTF8_TRUNCATED : n == 0 ? UTF8_END_OF_INPUT : UTF8_READ_ERROR);
         const std::size_t size = tail + static_cast<std::size_t>(n);
-        const block_scan s = scan_block({block, size}, stage);
+        const block_scan s = scan_block({block, size}, stage, false);
         if (record(s, block, r)) {
             // Leave the file just past the failing sequence for the next reader.
             (void)lseek(fd, start + r.position.bytes + s.length, SEEK_SET);
@@ -123,7 +123,7 @@ pipe_round count_pipe_round(int fd, int peek[2], count_stage &stage, count_resul
         fail(r, UTF8_READ_ERROR);
         return pipe_round::done;
     }
-    const block_scan s = scan_block({block, size}, stage);
+    const block_scan s = scan_block({block, size}, stage, false);
     const bool failed = record(s, block, r);
     const std::size_t taken = s.consumed + static_cast<std::size_t>(s.length);
     if (read_full(fd, block, taken) != static_cast<ssize_t>(taken) && !failed) {

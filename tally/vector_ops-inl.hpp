@@ -1,0 +1,195 @@
+// The operations runetally's kernel needs that Highway 1.0.3 lowers well on
+// some targets only, per target (included as vector_validate-inl.hpp is).
+// Each has a portable form, written with operations every target lowers
+// (TableLookupBytes within 128-bit blocks, a table in static storage), and
+// on AVX3_DL a native one (VBMI2's byte compression, VBMI's byte
+// permutation; AVX-512's for 32-bit lanes on AVX3 too); tally_validate_test
+// holds the two to each other wherever the native one runs. (Highway's own byte compression for targets without
+// VBMI2 keeps its 2 KiB table in a local array, which GCC 12 copies onto the
+// stack at every call.)
+
+#ifndef RUNEKIT_TALLY_VECTOR_OPS_SHARED
+#define RUNEKIT_TALLY_VECTOR_OPS_SHARED
+#include <array>
+#include <cstdint>
+
+namespace tally_vector {
+// For each mask of 8 lanes, the lanes it selects in order, then the others
+// in order: a compress table.
+constexpr std::array<std::array<std::uint8_t, 8>, 256> make_compress_lanes() noexcept
+{
+    std::array<std::array<std::uint8_t, 8>, 256> table{};
+    for (unsigned mask = 0; mask < 256; ++mask) {
+        int slot = 0;
+        for (unsigned pass = 0; pass < 2; ++pass)
+            for (unsigned lane = 0; lane < 8; ++lane)
+                if (((mask >> lane) & 1) != pass)
+                    table[mask][slot++] = static_cast<std::uint8_t>(lane);
+    }
+    return table;
+}
+alignas(64) inline constexpr auto compress_lanes = make_compress_lanes();
+static_assert(compress_lanes[0x05][0] == 0 && compress_lanes[0x05][1] == 2 && compress_lanes[0x05][2] == 1 &&
+              compress_lanes[0x80][0] == 7 && compress_lanes[0x80][7] == 6);
+
+// A bit for each 16 lanes of a mask of at most 64 (one bit a lane, lane 0
+// lowest): whether any of them is set.
+constexpr std::uint64_t unit_bits(std::uint64_t lanes) noexcept
+{
+    lanes |= lanes >> 8;
+    lanes |= lanes >> 4;
+    lanes |= lanes >> 2;
+    lanes |= lanes >> 1;
+    // Bits 0, 16, 32 and 48 to bits 48 to 51, by one multiplication.
+    return ((lanes & 0x0001000100010001u) * 0x0001000200040008u) >> 48 & 0xF;
+}
+static_assert(unit_bits(0) == 0 && unit_bits(0x8000) == 1 && unit_bits(0x10000) == 2 &&
+              unit_bits(0x8000000000000001u) == 9 && unit_bits(~std::uint64_t{0}) == 15);
+}  // namespace tally_vector
+#endif  // RUNEKIT_TALLY_VECTOR_OPS_SHARED
+
+// Highway's per-target include guard: once for each target.
+#if defined(RUNEKIT_TALLY_VECTOR_OPS_INL) == defined(HWY_TARGET_TOGGLE)
+#ifdef RUNEKIT_TALLY_VECTOR_OPS_INL
+#undef RUNEKIT_TALLY_VECTOR_OPS_INL
+#else
+#define RUNEKIT_TALLY_VECTOR_OPS_INL
+#endif
+
+#include <cstddef>
+#include <cstring>
+
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace tally_vector {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+#if HWY_TARGET != HWY_SCALAR  // vectors of one lane: no kernel
+
+// Whether the native forms below serve vectors of d.
+template <class D>
+constexpr bool kNativeBytes = HWY_TARGET == HWY_AVX3_DL && hn::MaxLanes(D()) == 64;
+
+// The mask's bits, lane 0 in the lowest (at most 64 lanes).
+template <class D>
+HWY_INLINE std::uint64_t MaskBits(D d, hn::Mask<D> m)
+{
+    std::uint8_t bytes[8] = {};
+    hn::StoreMaskBits(d, m, bytes);
+#if HWY_IS_LITTLE_ENDIAN
+    std::uint64_t bits;
+    std::memcpy(&bits, bytes, 8);
+#else
+    std::uint64_t bits = 0;
+    for (std::size_t i = 0; i < 8; ++i)
+        bits |= std::uint64_t{bytes[i]} << (8 * i);
+#endif
+    return bits;
+}
+
+// CompressBytes: stores the lanes of v that `keep` selects at out, in
+// order, and returns how many; writes up to a vector at out.
+template <class D>
+HWY_INLINE std::size_t CompressBytesPortable(D d, hn::Vec<D> v, hn::Mask<D> keep, unsigned char *out)
+{
+    alignas(64) unsigned char lanes[hn::MaxLanes(d)];
+    hn::Store(v, d, lanes);
+    const std::uint64_t bits = MaskBits(d, keep);
+    const hn::CappedTag<std::uint8_t, 8> d8;
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < hn::Lanes(d); i += 8) {
+        const unsigned byte = (bits >> i) & 0xFF;
+        hn::StoreU(hn::TableLookupBytes(hn::LoadU(d8, lanes + i), hn::LoadU(d8, compress_lanes[byte].data())), d8,
+                   out + n);
+        n += static_cast<std::size_t>(hwy::PopCount(byte));
+    }
+    return n;
+}
+
+template <class D>
+HWY_INLINE std::size_t CompressBytes(D d, hn::Vec<D> v, hn::Mask<D> keep, unsigned char *out)
+{
+#if HWY_TARGET == HWY_AVX3_DL
+    if constexpr (kNativeBytes<D>) {  // VPCOMPRESSB
+        hn::StoreU(hn::Compress(v, keep), d, out);
+        return hn::CountTrue(d, keep);
+    }
+#endif
+    return CompressBytesPortable(d, v, keep, out);
+}
+
+// CompressPoints: the same for 32-bit lanes.
+template <class D>
+HWY_INLINE std::size_t CompressPointsPortable(D d, hn::Vec<D> v, hn::Mask<D> keep, std::uint32_t *out)
+{
+    alignas(64) std::uint32_t lanes[hn::MaxLanes(d)];
+    hn::Store(v, d, lanes);
+    const std::uint64_t bits = MaskBits(d, keep);
+    const hn::CappedTag<std::uint32_t, 8> d8;
+    const hn::Rebind<std::uint8_t, decltype(d8)> d_index;
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < hn::Lanes(d); i += hn::Lanes(d8)) {
+        const unsigned byte = (bits >> i) & ((1u << hn::Lanes(d8)) - 1);
+        const auto index = hn::PromoteTo(d8, hn::LoadU(d_index, compress_lanes[byte].data()));
+        hn::StoreU(hn::TableLookupLanes(hn::LoadU(d8, lanes + i), hn::IndicesFromVec(d8, index)), d8, out + n);
+        n += static_cast<std::size_t>(hwy::PopCount(byte));
+    }
+    return n;
+}
+
+template <class D>
+HWY_INLINE std::size_t CompressPoints(D d, hn::Vec<D> v, hn::Mask<D> keep, std::uint32_t *out)
+{
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+    if constexpr (hn::MaxLanes(D()) == 16) {  // VPCOMPRESSD
+        hn::StoreU(hn::Compress(v, keep), d, out);
+        return hn::CountTrue(d, keep);
+    }
+#endif
+    return CompressPointsPortable(d, v, keep, out);
+}
+
+// PickStarts: for k below `streams`, b[k] holds in order the bytes k after
+// each lane that `starts` selects, where v[k] are the vectors at p + k
+// (lanes past the selected ones: anything).
+template <class D>
+HWY_INLINE void PickStartsPortable(D d, const unsigned char *p, hn::Mask<D> starts, hn::Vec<D> *b, int streams)
+{
+    alignas(64) unsigned char index_bytes[hn::MaxLanes(d) + 8] = {};
+    CompressBytesPortable(d, hn::Iota(d, 0), starts, index_bytes);
+    const auto index = hn::Load(d, index_bytes);
+    // Each 128-bit block of the bytes looked up in turn: lanes whose index
+    // is not in it get all bits set, which looks up a zero.
+    for (int k = 0; k < streams; ++k)
+        b[k] = hn::Zero(d);
+    for (std::size_t block = 0; block < hn::Lanes(d); block += 16) {
+        const auto in_block = hn::Sub(index, hn::Set(d, static_cast<std::uint8_t>(block)));
+        const auto from = hn::Or(in_block, hn::VecFromMask(d, hn::Gt(in_block, hn::Set(d, 15))));
+        for (int k = 0; k < streams; ++k)
+            b[k] = hn::Or(b[k], hn::TableLookupBytesOr0(hn::LoadDup128(d, p + k + block), from));
+    }
+}
+
+template <class D>
+HWY_INLINE void PickStarts(D d, const unsigned char *p, const hn::Vec<D> *v, hn::Mask<D> starts, hn::Vec<D> *b,
+                           int streams)
+{
+#if HWY_TARGET == HWY_AVX3_DL
+    if constexpr (kNativeBytes<D>) {  // the starts compressed once, then VPERMB
+        const auto index = hn::Compress(hn::Iota(d, 0), starts).raw;
+        for (int k = 0; k < streams; ++k)
+            b[k] = hn::Vec<D>{_mm512_permutexvar_epi8(index, v[k].raw)};
+        return;
+    }
+#endif
+    (void)v;
+    PickStartsPortable(d, p, starts, b, streams);
+}
+
+#endif  // HWY_TARGET
+}  // namespace HWY_NAMESPACE
+}  // namespace tally_vector
+HWY_AFTER_NAMESPACE();
+
+#endif  // RUNEKIT_TALLY_VECTOR_OPS_INL

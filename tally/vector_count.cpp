@@ -52,7 +52,7 @@ alignas(64) unsigned char buffer[padding + max_subblock + padding];
 alignas(64) std::uint32_t points[max_subblock + 64];
 alignas(64) std::uint16_t bmp_points[max_subblock + 64];
 // The ASCII bytes of the sub-block that are counted by pairs, compressed.
-alignas(64) unsigned char compressed[max_subblock + 64];
+alignas(64) std::uint8_t compressed[max_subblock + 64];
 
 // End of the sub-block that starts at pos: at most `subblock` bytes on, moved
 // back to a character boundary. Inside the data that is a byte that is not a
@@ -191,7 +191,7 @@ HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint32
         const auto first = hn::PromoteTo(d32, b0);
         const auto starts = kMultibyteOnly ? hn::Gt(first, hn::Set(d32, 0xBF))
                                            : hn::Not(hn::Eq(hn::And(first, hn::Set(d32, 0xC0)), hn::Set(d32, 0x80)));
-        out += CompressPoints(d32, all, hn::And(starts, hn::FirstN(d32, len - at)), out);
+        out += CompressInto(d32, all, hn::And(starts, hn::FirstN(d32, len - at)), out);
     }
 }
 
@@ -274,7 +274,7 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, bool stric
         seen[1] += hn::CountTrue(d, is1);
         seen[2] += hn::CountTrue(d, is2);
         const auto dropped = hn::Or(hn::Or(is0, is1), hn::Or(is2, other));
-        kept += CompressBytes(d, bytes, kTail ? hn::AndNot(dropped, in) : hn::Not(dropped), compressed + kept);
+        kept += CompressInto(d, bytes, kTail ? hn::AndNot(dropped, in) : hn::Not(dropped), compressed + kept);
         mixed[i / (64 * unit)] |= unit_bits(MaskBits(d, other)) << (i / unit % 64);
     };
     std::size_t i = 0;

@@ -57,7 +57,6 @@ static_assert(unit_bits(0) == 0 && unit_bits(0x8000) == 1 && unit_bits(0x10000) 
 #endif
 
 #include <cstddef>
-#include <cstring>
 
 #include <hwy/highway.h>
 
@@ -67,9 +66,12 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 #if HWY_TARGET != HWY_SCALAR  // vectors of one lane: no kernel
 
-// Whether the native forms below serve vectors of d.
+// Whether the target compresses lanes of d natively: bytes (VBMI2), or
+// 32-bit lanes (AVX-512), of whole 512-bit vectors.
 template <class D>
-constexpr bool kNativeBytes = HWY_TARGET == HWY_AVX3_DL && hn::MaxLanes(D()) == 64;
+constexpr bool kNative = sizeof(hn::TFromD<D>) == 4 ? (HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL) &&
+                                                           hn::MaxLanes(D()) == 16
+                                                     : HWY_TARGET == HWY_AVX3_DL && hn::MaxLanes(D()) == 64;
 
 // The mask's bits, lane 0 in the lowest (at most 64 lanes).
 template <class D>
@@ -77,77 +79,45 @@ HWY_INLINE std::uint64_t MaskBits(D d, hn::Mask<D> m)
 {
     std::uint8_t bytes[8] = {};
     hn::StoreMaskBits(d, m, bytes);
-#if HWY_IS_LITTLE_ENDIAN
-    std::uint64_t bits;
-    std::memcpy(&bits, bytes, 8);
-#else
     std::uint64_t bits = 0;
     for (std::size_t i = 0; i < 8; ++i)
         bits |= std::uint64_t{bytes[i]} << (8 * i);
-#endif
     return bits;
 }
 
-// CompressBytes: stores the lanes of v that `keep` selects at out, in
-// order, and returns how many; writes up to a vector at out.
-template <class D>
-HWY_INLINE std::size_t CompressBytesPortable(D d, hn::Vec<D> v, hn::Mask<D> keep, unsigned char *out)
+// CompressInto: stores the lanes (bytes or 32-bit) of v that `keep`
+// selects at out, in order, and returns how many; writes up to a vector at
+// out. The portable form compresses 8 lanes at a time through the table.
+template <class D, typename T = hn::TFromD<D>>
+HWY_INLINE std::size_t CompressPortable(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)
 {
-    alignas(64) unsigned char lanes[hn::MaxLanes(d)];
+    alignas(64) T lanes[hn::MaxLanes(d)];
     hn::Store(v, d, lanes);
     const std::uint64_t bits = MaskBits(d, keep);
-    const hn::CappedTag<std::uint8_t, 8> d8;
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < hn::Lanes(d); i += 8) {
-        const unsigned byte = (bits >> i) & 0xFF;
-        hn::StoreU(hn::TableLookupBytes(hn::LoadU(d8, lanes + i), hn::LoadU(d8, compress_lanes[byte].data())), d8,
-                   out + n);
-        n += static_cast<std::size_t>(hwy::PopCount(byte));
-    }
-    return n;
-}
-
-template <class D>
-HWY_INLINE std::size_t CompressBytes(D d, hn::Vec<D> v, hn::Mask<D> keep, unsigned char *out)
-{
-#if HWY_TARGET == HWY_AVX3_DL
-    if constexpr (kNativeBytes<D>) {  // VPCOMPRESSB
-        hn::StoreU(hn::Compress(v, keep), d, out);
-        return hn::CountTrue(d, keep);
-    }
-#endif
-    return CompressBytesPortable(d, v, keep, out);
-}
-
-// CompressPoints: the same for 32-bit lanes.
-template <class D>
-HWY_INLINE std::size_t CompressPointsPortable(D d, hn::Vec<D> v, hn::Mask<D> keep, std::uint32_t *out)
-{
-    alignas(64) std::uint32_t lanes[hn::MaxLanes(d)];
-    hn::Store(v, d, lanes);
-    const std::uint64_t bits = MaskBits(d, keep);
-    const hn::CappedTag<std::uint32_t, 8> d8;
+    const hn::CappedTag<T, 8> d8;
     const hn::Rebind<std::uint8_t, decltype(d8)> d_index;
     std::size_t n = 0;
     for (std::size_t i = 0; i < hn::Lanes(d); i += hn::Lanes(d8)) {
         const unsigned byte = (bits >> i) & ((1u << hn::Lanes(d8)) - 1);
-        const auto index = hn::PromoteTo(d8, hn::LoadU(d_index, compress_lanes[byte].data()));
-        hn::StoreU(hn::TableLookupLanes(hn::LoadU(d8, lanes + i), hn::IndicesFromVec(d8, index)), d8, out + n);
+        const auto index = hn::LoadU(d_index, compress_lanes[byte].data());
+        if constexpr (sizeof(T) == 1)
+            hn::StoreU(hn::TableLookupBytes(hn::LoadU(d8, lanes + i), index), d8, out + n);
+        else
+            hn::StoreU(hn::TableLookupLanes(hn::LoadU(d8, lanes + i), hn::IndicesFromVec(d8, hn::PromoteTo(d8, index))),
+                       d8, out + n);
         n += static_cast<std::size_t>(hwy::PopCount(byte));
     }
     return n;
 }
 
-template <class D>
-HWY_INLINE std::size_t CompressPoints(D d, hn::Vec<D> v, hn::Mask<D> keep, std::uint32_t *out)
+template <class D, typename T = hn::TFromD<D>>
+HWY_INLINE std::size_t CompressInto(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)
 {
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-    if constexpr (hn::MaxLanes(D()) == 16) {  // VPCOMPRESSD
-        hn::StoreU(hn::Compress(v, keep), d, out);
-        return hn::CountTrue(d, keep);
-    }
+    if constexpr (kNative<D>)  // VPCOMPRESSD, VPCOMPRESSB
+        return hn::StoreU(hn::Compress(v, keep), d, out), hn::CountTrue(d, keep);
 #endif
-    return CompressPointsPortable(d, v, keep, out);
+    return CompressPortable(d, v, keep, out);
 }
 
 // PickStarts: for k below `streams`, b[k] holds in order the bytes k after
@@ -156,8 +126,8 @@ HWY_INLINE std::size_t CompressPoints(D d, hn::Vec<D> v, hn::Mask<D> keep, std::
 template <class D>
 HWY_INLINE void PickStartsPortable(D d, const unsigned char *p, hn::Mask<D> starts, hn::Vec<D> *b, int streams)
 {
-    alignas(64) unsigned char index_bytes[hn::MaxLanes(d) + 8] = {};
-    CompressBytesPortable(d, hn::Iota(d, 0), starts, index_bytes);
+    alignas(64) std::uint8_t index_bytes[hn::MaxLanes(d) + 8] = {};
+    CompressPortable(d, hn::Iota(d, 0), starts, index_bytes);
     const auto index = hn::Load(d, index_bytes);
     // Each 128-bit block of the bytes looked up in turn: lanes whose index
     // is not in it get all bits set, which looks up a zero.
@@ -176,10 +146,10 @@ HWY_INLINE void PickStarts(D d, const unsigned char *p, const hn::Vec<D> *v, hn:
                            int streams)
 {
 #if HWY_TARGET == HWY_AVX3_DL
-    if constexpr (kNativeBytes<D>) {  // the starts compressed once, then VPERMB
+    if constexpr (kNative<D>) {  // the starts compressed once, then VPERMB
         const auto index = hn::Compress(hn::Iota(d, 0), starts).raw;
         for (int k = 0; k < streams; ++k)
-            b[k] = hn::Vec<D>{_mm512_permutexvar_epi8(index, v[k].raw)};
+            b[k].raw = _mm512_permutexvar_epi8(index, v[k].raw);
         return;
     }
 #endif

@@ -43,9 +43,9 @@ int ValidPadded(const unsigned char *data, std::size_t size, bool strict)
 #endif
 }
 
-// The native and the portable forms of CompressBytes and PickStarts on 64
-// random bytes (at least 64 more readable) and a random mask: "" when they
-// agree on the lanes that count.
+// The native and the portable forms of CompressInto (bytes, 32-bit lanes)
+// and PickStarts on random bytes (at least 128 readable) and a random
+// mask: "" when they agree on the lanes that count.
 std::string NativeAsPortable(const unsigned char *bytes, std::uint64_t mask_bits)
 {
 #if HWY_TARGET == HWY_SCALAR
@@ -58,10 +58,20 @@ std::string NativeAsPortable(const unsigned char *bytes, std::uint64_t mask_bits
         bits[i] = static_cast<std::uint8_t>(mask_bits >> (8 * i));
     const auto mask = hn::LoadMaskBits(d, bits);
     const std::size_t n = hn::CountTrue(d, mask);
-    alignas(64) unsigned char native[128] = {}, portable[128] = {};
-    if (tv::CompressBytes(d, hn::LoadU(d, bytes), mask, native) != n ||
-        tv::CompressBytesPortable(d, hn::LoadU(d, bytes), mask, portable) != n || std::memcmp(native, portable, n) != 0)
-        return "CompressBytes";
+    alignas(64) std::uint8_t native[128] = {}, portable[128] = {};
+    if (tv::CompressInto(d, hn::LoadU(d, bytes), mask, native) != n ||
+        tv::CompressPortable(d, hn::LoadU(d, bytes), mask, portable) != n || std::memcmp(native, portable, n) != 0)
+        return "CompressInto, bytes";
+    const hn::CappedTag<std::uint32_t, 16> d32;
+    const auto mask32 = hn::LoadMaskBits(d32, bits);
+    const std::size_t n32 = hn::CountTrue(d32, mask32);
+    std::uint32_t words[16], native32[32] = {}, portable32[32] = {};
+    std::memcpy(words, bytes, sizeof words);
+    const auto points = hn::LoadU(d32, words);
+    if (tv::CompressInto(d32, points, mask32, native32) != n32 ||
+        tv::CompressPortable(d32, points, mask32, portable32) != n32 ||
+        std::memcmp(native32, portable32, 4 * n32) != 0)
+        return "CompressInto, 32-bit lanes";
     const hn::Vec<tv::D8> v[4] = {hn::LoadU(d, bytes), hn::LoadU(d, bytes + 1), hn::LoadU(d, bytes + 2),
                                   hn::LoadU(d, bytes + 3)};
     hn::Vec<tv::D8> b[4], c[4];
@@ -159,12 +169,13 @@ TEST(VectorValidation, RandomTextWithABrokenByte)
 }
 
 // Where a target has a native form of an operation (VBMI2's byte
-// compression, VBMI's byte permutation on AVX3_DL), it gives what the
-// portable form, which every other target runs, gives.
+// compression and VBMI's byte permutation on AVX3_DL, AVX-512's compression
+// of 32-bit lanes on AVX3 too), it gives what the portable form, which
+// every other target runs, gives.
 TEST(VectorOperations, NativeAsPortable)
 {
     std::mt19937_64 rng(31);
-    unsigned char data[128];
+    alignas(64) unsigned char data[128];
     for (int i = 0; i < 3000; ++i) {
         for (unsigned char &b : data)
             b = static_cast<unsigned char>(rng());

@@ -56,8 +56,9 @@ void count_clear(char_tally &tally) noexcept;
 // The staged counts, in counters small enough to stay in the caches: pairs
 // of ASCII bytes (long runs of ASCII) go to 32-bit counters indexed by the
 // two bytes as a little-endian 16-bit number (half the increments of
-// counting bytes one by one); every other character goes to an 8-bit counter of its code point (1.1 MB,
-// where the 64-bit counters of code points are 8.5 MiB), grouped in pages of
+// counting bytes one by one); every other character goes to an 8-bit
+// counter of its code point (1.1 MB, where the 64-bit counters of code
+// points are 8.5 MiB), grouped in pages of
 // 512 with a flag each, so that a flush costs what the input touched. An
 // 8-bit counter that wraps adds 256 to the table at once. Whoever counts
 // owns a stage and binds it to the table it flushes into (count_fd does);
@@ -96,23 +97,18 @@ inline bool stage_pairs_room(count_stage &stage, std::size_t bytes) noexcept
     return true;
 }
 
-// Counts the eight ASCII bytes of a word, as four pairs.
-inline void stage_ascii8(count_stage &stage, std::uint64_t word) noexcept
-{
-    for (int shift = 0; shift < 64; shift += 16)
-        ++stage.pair_counts[(word >> shift) & 0x7FFF];
-}
-
-// Counts the n ASCII bytes at `bytes` by pairs, an odd last one paired with
-// a zero that the merge takes back; or one ASCII byte n times (with n
-// zeros). Room must have been made for them (stage_pairs_room).
+// Counts the n ASCII bytes at `bytes` by pairs (eight bytes at a time, as
+// four pairs of a word), an odd last one paired with a zero that the merge
+// takes back; or one ASCII byte n times (with n zeros). Room must have been
+// made for them (stage_pairs_room).
 inline void stage_pairs(count_stage &stage, const unsigned char *bytes, std::size_t n) noexcept
 {
     std::size_t at = 0;
     for (; at + 8 <= n; at += 8) {
         std::uint64_t word;
         std::memcpy(&word, bytes + at, 8);
-        stage_ascii8(stage, word);
+        for (int shift = 0; shift < 64; shift += 16)
+            ++stage.pair_counts[(word >> shift) & 0x7FFF];
     }
     for (; at + 2 <= n; at += 2)
         ++stage.pair_counts[bytes[at] | bytes[at + 1] << 8];

@@ -26,7 +26,7 @@ block_scan scan_scalar(const unsigned char *const data, const unsigned char *con
     while (p < end) {
         std::uint64_t word;
         if (kStage && pairs && end - p >= 8 && (std::memcpy(&word, p, 8), (word & 0x8080808080808080u) == 0)) {
-            stage_ascii8(*stage, word);
+            stage_pairs(*stage, p, 8);
             p += 8;
             s.characters += 8;
             continue;
@@ -55,7 +55,7 @@ block_scan scan_block(std::span<const unsigned char> data, count_stage &stage, b
     // The kernel takes what it can; the rest, from a character boundary, is
     // scanned here.
     const bool pairs = stage_pairs_room(stage, data.size());
-    const tally_vector_result v = tally_vector_scan(data, subblock_size, pairs, strict, stage);
+    const tally_vector_result v = tally_vector_scan(data, subblock_size, pairs, strict, &stage);
     block_scan s = scan_scalar<true>(data.data() + v.consumed, data.data() + data.size(), pairs, strict, &stage);
     s.consumed += v.consumed;
     s.characters += v.characters;
@@ -64,6 +64,6 @@ block_scan scan_block(std::span<const unsigned char> data, count_stage &stage, b
 
 std::size_t validate_block(std::span<const unsigned char> data, bool strict) noexcept
 {
-    const std::size_t v = tally_vector_validate(data, subblock_size, strict);
+    const std::size_t v = tally_vector_scan(data, subblock_size, false, strict, nullptr).consumed;
     return v + scan_scalar<false>(data.data() + v, data.data() + data.size(), false, strict, nullptr).consumed;
 }

@@ -3,22 +3,11 @@
 // HWY_DYNAMIC_DISPATCH picks the best one the processor has.
 //
 // A sub-block is worked on in place where the data reaches a vector beyond
-// it; at the start and the end of the data it is copied into a buffer with
-// zeros before and after it, so that every vector load is in bounds. Then
-// it is validated (vector_validate-inl.hpp) and, only if it is whole legal
-// sequences, counted, in one of two ways chosen by a sample of it:
-//  - text of nearly all ASCII: the three most frequent bytes of text in
-//    Latin script (space, e, t) are counted by comparison, the bytes that
-//    are not ASCII dropped, and the rest, compressed, goes to the pair
-//    counters; the 16-byte units holding other bytes are marked in a
-//    bitmap, then validated with the three bytes after them (the only others
-//    where an error can show) and their characters decoded;
-//  - other text: validated from the vectors it is decoded from, the bytes
-//    that begin characters and the three after each gathered side by side,
-//    so that a vector is decoded as the characters it holds, in 16-bit lanes
-//    where it holds no sequence of four bytes.
-// Everything counted goes to the stage (count.hpp) once the sub-block is
-// known to be valid.
+// it, else in a copy with zeros around it, so that every load is in bounds.
+// It is validated (vector_validate-inl.hpp) and, only if it is whole legal
+// sequences, staged (count.hpp): text of nearly all ASCII by pairs of its
+// ASCII bytes (CountCompressed), other text by the characters decoded from
+// its vectors (CountByVector).
 #include "vector_count.hpp"
 
 #include <cstdint>
@@ -88,7 +77,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 // Highway's scalar target, with vectors of one lane, has no kernel (and no
 // halves of vectors).
 #if HWY_TARGET == HWY_SCALAR
-tally_vector_result Scan(const unsigned char *, std::size_t, std::size_t, bool, bool, count_stage *)
+tally_vector_result Scan(const unsigned char *, std::size_t, std::size_t, bool, bool, count_stage *, bool)
 {
     return {};
 }
@@ -195,17 +184,16 @@ HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint32
     }
 }
 
-// The characters that begin in a vector: gathered (DecodeStarts) where the
-// target picks bytes at once (VBMI) or has no compression of 32-bit lanes,
-// else decoded at every byte position (AVX3, which compresses 32-bit lanes
-// but no bytes, measured faster so).
-constexpr bool kGather = HWY_TARGET != HWY_AVX3;
+// Where characters begin is gathered (DecodeStarts) only where the target
+// picks bytes at once (VBMI): with the portable picking, decoding at every
+// byte position measured faster (AVX2: cjk 0.94, wide 0.85; AVX3 likewise).
+constexpr bool kGather = kNative<D8>;
 
 // Counts every character of p[0..len) by vectors decoded whole, validating
 // it from the same vectors (the conditions of Validate hold); returns how
 // many there are, or -1, having staged nothing, if p[0..len) is not whole
 // legal sequences.
-std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict, count_stage &stage)
+std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict, bool gather, count_stage &stage)
 {
     const D8 d;
     const hn::RebindToSigned<D8> di;
@@ -220,7 +208,7 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
         error = hn::Or(error, ErrorsOf(d, v[0], v[1], v[2], v[3], len - i > 3 ? len - i - 3 : 0, strict));
         const auto starts =
             hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, v[0]), hn::Set(di, -65))), FirstBytes(d, len - i));
-        if (kGather)
+        if (gather)
             DecodeStarts(d, p + i, v, starts, out, out16);
         else
             DecodeEvery<false>(p + i, len - i < hn::Lanes(d) ? len - i : hn::Lanes(d), out);
@@ -326,14 +314,15 @@ constexpr bool kKernel = HWY_TARGET != HWY_EMU128;
 constexpr bool kCompress = hn::MaxLanes(D8()) >= 32;
 
 // Takes sub-blocks from the front of the data (see vector_count.hpp):
-// counted into stage, or with none validated only.
+// counted into stage, or with none validated only; with `every_step`, also
+// by the steps the target leaves to others (see vector_count.hpp).
 tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_t subblock, bool pairs, bool strict,
-                         count_stage *stage)
+                         count_stage *stage, bool every_step)
 {
     if (subblock > max_subblock)
         subblock = max_subblock;
     tally_vector_result r;
-    while (kKernel && r.consumed < size) {
+    while ((kKernel || every_step) && r.consumed < size) {
         const std::size_t end = subblock_end(data, size, r.consumed, subblock);
         if (end <= r.consumed)
             break;
@@ -352,9 +341,9 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
         if (stage == nullptr)
             counted = Validate(p, len, strict) ? 0 : -1;
         else if (!ByPairs(pairs, p, len))
-            counted = CountByVector(p, len, strict, *stage);
+            counted = CountByVector(p, len, strict, kGather || every_step, *stage);
         else
-            counted = kCompress ? CountCompressed(p, len, strict, *stage) : -1;
+            counted = kCompress || every_step ? CountCompressed(p, len, strict, *stage) : -1;
         if (counted < 0)
             break;
         r.characters += counted;
@@ -375,15 +364,9 @@ HWY_EXPORT(Scan);
 }  // namespace tally_vector
 
 tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::size_t subblock, bool pairs,
-                                      bool strict, count_stage &stage) noexcept
+                                      bool strict, count_stage *stage, bool every_step) noexcept
 {
-    using namespace tally_vector;
-    return HWY_DYNAMIC_DISPATCH(Scan)(data.data(), data.size(), subblock, pairs, strict, &stage);
-}
-
-std::size_t tally_vector_validate(std::span<const unsigned char> data, std::size_t subblock, bool strict) noexcept
-{
-    using namespace tally_vector;
-    return HWY_DYNAMIC_DISPATCH(Scan)(data.data(), data.size(), subblock, false, strict, nullptr).consumed;
+    return HWY_DYNAMIC_DISPATCH(tally_vector::Scan)(data.data(), data.size(), subblock, pairs, strict, stage,
+                                                    every_step);
 }
 #endif  // HWY_ONCE

@@ -50,23 +50,10 @@ alignas(16) constexpr std::uint8_t previous_high[16] = {
     too_short | too_large | too_large_1000 | overlong_4,                             // F0..FF
 };
 // Indexed by the low nibble of the previous byte.
+constexpr std::uint8_t above_4 = carry | too_large | too_large_1000;  // x5..xF
 alignas(16) constexpr std::uint8_t previous_low[16] = {
-    carry | overlong_3 | overlong_2 | overlong_4,  // x0
-    carry | overlong_2,                            // x1
-    carry,
-    carry,
-    carry | too_large,  // x4
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000 | surrogate,  // xD
-    carry | too_large | too_large_1000,
-    carry | too_large | too_large_1000,
+    carry | overlong_3 | overlong_2 | overlong_4, carry | overlong_2, carry, carry, carry | too_large,  // x0..x4
+    above_4, above_4, above_4, above_4, above_4, above_4, above_4, above_4, above_4 | surrogate, above_4, above_4,
 };
 // Indexed by the high nibble of this byte: runetally's rule, then the strict
 // one (A0..BF also the second byte of a surrogate).

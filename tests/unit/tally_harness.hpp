@@ -256,6 +256,17 @@ inline bool kernel_takes_all(std::int64_t target)
     return (target & (HWY_AVX2 | HWY_AVX3 | HWY_AVX3_DL)) != 0;
 }
 
+// The targets to hold the kernel to the scalar scan on: those of the
+// processor and the emulated one where the build has it (the kernel runs
+// there only with every step).
+inline std::vector<std::int64_t> kernel_targets()
+{
+    std::vector<std::int64_t> all = vector_targets();
+    if ((HWY_TARGETS & HWY_EMU128) != 0)
+        all.push_back(HWY_EMU128);
+    return all;
+}
+
 // Whether s is empty or the first bytes of some legal sequence.
 inline bool begins_legal_sequence(const bytes &s)
 {
@@ -283,32 +294,35 @@ inline bool begins_legal_sequence(const bytes &s)
 inline std::string check_kernel(const bytes &input, std::size_t subblock, bool strict = false)
 {
     const block_scan whole = scalar_scan(span_of(input), want_tally, strict);
-    for (const std::int64_t target : vector_targets()) {
-        use_path(target);
-        count_clear(got_tally);
-        stage.table = &got_tally;
-        const bool pairs = stage_pairs_room(stage, input.size());
-        const tally_vector_result got = tally_vector_scan(span_of(input), subblock, pairs, strict, stage);
-        count_flush(stage);
-        const bool active = kernel_takes_all(target) && subblock >= 4;
-        const std::size_t valid = tally_vector_validate(span_of(input), subblock, strict);
-        if (valid < got.consumed || (active && valid != got.consumed))
-            return std::string("validation alone took another length (") + hwy::TargetName(target) + ")";
-        const bool legal_rest = !whole.invalid && begins_legal_sequence(input.substr(whole.consumed));
-        if (got.consumed > whole.consumed)
-            return "the kernel took more than the scalar scan";
-        if (!kernel_target(target) && got.consumed != 0)
-            return "a target without the kernel took something";
-        if (active && legal_rest && got.consumed != whole.consumed)
-            return "the kernel stopped early in legal input";
-        if (active && whole.consumed >= got.consumed + std::min(subblock, tally_vector_max_subblock) + 4)
-            return "the kernel stopped more than a sub-block early";
-        const block_scan prefix = scalar_scan(span_of(input).first(got.consumed), want_tally, strict);
-        if (prefix.consumed != got.consumed || prefix.invalid || prefix.characters != got.characters)
-            return "what the kernel took is not whole legal sequences, or miscounted";
-        if (std::string differs = same_counts(want_tally, got_tally); !differs.empty())
-            return differs + " (kernel, " + hwy::TargetName(target) + ")";
-    }
+    for (const std::int64_t target : kernel_targets())
+        for (const bool every_step : {false, true}) {
+            use_path(target);
+            count_clear(got_tally);
+            stage.table = &got_tally;
+            const bool pairs = stage_pairs_room(stage, input.size());
+            const tally_vector_result got = tally_vector_scan(span_of(input), subblock, pairs, strict, &stage, every_step);
+            count_flush(stage);
+            const std::string where = std::string(" (") + hwy::TargetName(target) + (every_step ? ", every step)" : ")");
+            const bool active = (every_step || kernel_takes_all(target)) && subblock >= 4;
+            const std::size_t valid =
+                tally_vector_scan(span_of(input), subblock, false, strict, nullptr, every_step).consumed;
+            if (valid < got.consumed || (active && valid != got.consumed))
+                return "validation alone took another length" + where;
+            const bool legal_rest = !whole.invalid && begins_legal_sequence(input.substr(whole.consumed));
+            if (got.consumed > whole.consumed)
+                return "the kernel took more than the scalar scan" + where;
+            if (!every_step && !kernel_target(target) && got.consumed != 0)
+                return "a target without the kernel took something" + where;
+            if (active && legal_rest && got.consumed != whole.consumed)
+                return "the kernel stopped early in legal input" + where;
+            if (active && whole.consumed >= got.consumed + std::min(subblock, tally_vector_max_subblock) + 4)
+                return "the kernel stopped more than a sub-block early" + where;
+            const block_scan prefix = scalar_scan(span_of(input).first(got.consumed), want_tally, strict);
+            if (prefix.consumed != got.consumed || prefix.invalid || prefix.characters != got.characters)
+                return "what the kernel took is not whole legal sequences, or miscounted" + where;
+            if (std::string differs = same_counts(want_tally, got_tally); !differs.empty())
+                return differs + where;
+        }
     use_reference();
     return "";
 }

@@ -97,13 +97,7 @@ HWY_EXPORT(NativeAsPortable);
 
 using tally_harness::bytes;
 
-// The targets to check: those of the processor, and the emulated one.
-std::vector<std::int64_t> targets()
-{
-    std::vector<std::int64_t> all = vector_targets();
-    all.push_back(HWY_EMU128);
-    return all;
-}
+using tally_harness::kernel_targets;
 
 // "" when every target agrees with the reference on s, by runetally's rule
 // and, if `strict_too`, by the strict one.
@@ -113,7 +107,7 @@ std::string check(const bytes &s, bool strict_too = true)
         if (strict && !strict_too)
             break;
         const bool want = tally_harness::whole_legal(s, strict);
-        for (const std::int64_t target : targets()) {
+        for (const std::int64_t target : kernel_targets()) {
             tally_harness::use_path(target);
             const int got =
                 HWY_DYNAMIC_DISPATCH(ValidPadded)(reinterpret_cast<const unsigned char *>(s.data()), s.size(), strict);
@@ -181,7 +175,7 @@ TEST(VectorOperations, NativeAsPortable)
             b = static_cast<unsigned char>(rng());
         const std::uint64_t masks[] = {rng(), rng() & rng(), rng() | rng(), 0, ~std::uint64_t{0}};
         for (const std::uint64_t mask : masks)
-            for (const std::int64_t target : targets()) {
+            for (const std::int64_t target : kernel_targets()) {
                 tally_harness::use_path(target);
                 ASSERT_EQ(HWY_DYNAMIC_DISPATCH(NativeAsPortable)(data, mask), "") << hwy::TargetName(target);
             }

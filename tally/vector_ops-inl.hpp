@@ -1,12 +1,11 @@
 // The operations runetally's kernel needs that Highway 1.0.3 lowers well on
 // some targets only, per target (included as vector_validate-inl.hpp is).
 // Each has a portable form, written with operations every target lowers
-// (TableLookupBytes within 128-bit blocks, a table in static storage), and
-// on AVX3_DL a native one (VBMI2's byte compression, VBMI's byte
-// permutation; AVX-512's for 32-bit lanes on AVX3 too); tally_validate_test
-// holds the two to each other wherever the native one runs. (Highway's own byte compression for targets without
-// VBMI2 keeps its 2 KiB table in a local array, which GCC 12 copies onto the
-// stack at every call.)
+// (TableLookupBytes within 128-bit blocks, a table in static storage: Highway's
+// own byte compression keeps its table in a local array, which GCC 12 copies
+// onto the stack at every call), and a native one on AVX3_DL (VBMI2's byte
+// compression, VBMI's byte permutation) and AVX3 (AVX-512's compression of
+// 32-bit lanes); tally_validate_test holds the two to each other.
 
 #ifndef RUNEKIT_TALLY_VECTOR_OPS_SHARED
 #define RUNEKIT_TALLY_VECTOR_OPS_SHARED

@@ -367,7 +367,7 @@ HWY_EXPORT(Scan);
 tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::size_t subblock, bool pairs,
                                       bool strict, count_stage *stage, bool every_step) noexcept
 {
-    return HWY_DYNAMIC_DISPATCH(tally_vector::Scan)(data.data(), data.size(), subblock, pairs, strict, stage,
-                                                    every_step);
+    using namespace tally_vector;
+    return HWY_DYNAMIC_DISPATCH(Scan)(data.data(), data.size(), subblock, pairs, strict, stage, every_step);
 }
 #endif  // HWY_ONCE

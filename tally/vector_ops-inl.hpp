@@ -86,14 +86,10 @@ HWY_INLINE std::uint64_t MaskBits(D d, hn::Mask<D> m)
 
 // CompressInto: stores the lanes (bytes or 32-bit) of v that `keep`
 // selects at out, in order, and returns how many; writes up to a vector at
-// out. The native form is Highway's Compress, one instruction where kNative
-// (the tests run it everywhere); the portable form compresses 8 lanes at a
-// time through the table.
-template <bool kNativeForm, class D, typename T = hn::TFromD<D>>
-HWY_INLINE std::size_t CompressWith(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)
+// out. The portable form compresses 8 lanes at a time through the table.
+template <class D, typename T = hn::TFromD<D>>
+HWY_INLINE std::size_t CompressPortable(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)
 {
-    if constexpr (kNativeForm)
-        return hn::StoreU(hn::Compress(v, keep), d, out), hn::CountTrue(d, keep);
     alignas(64) T lanes[hn::MaxLanes(d)];
     hn::Store(v, d, lanes);
     const std::uint64_t bits = MaskBits(d, keep);
@@ -116,7 +112,11 @@ HWY_INLINE std::size_t CompressWith(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)
 template <class D, typename T = hn::TFromD<D>>
 HWY_INLINE std::size_t CompressInto(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)
 {
-    return CompressWith<kNative<D>>(d, v, keep, out);
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+    if constexpr (kNative<D>)  // VPCOMPRESSB, VPCOMPRESSD
+        return hn::StoreU(hn::Compress(v, keep), d, out), hn::CountTrue(d, keep);
+#endif
+    return CompressPortable(d, v, keep, out);
 }
 
 // PickStarts: for k below `streams`, b[k] holds in order the bytes k after
@@ -126,7 +126,7 @@ template <class D>
 HWY_INLINE void PickStartsPortable(D d, const unsigned char *p, hn::Mask<D> starts, hn::Vec<D> *b, int streams)
 {
     alignas(64) std::uint8_t index_bytes[hn::MaxLanes(d) + 8] = {};
-    CompressWith<false>(d, hn::Iota(d, 0), starts, index_bytes);
+    CompressPortable(d, hn::Iota(d, 0), starts, index_bytes);
     const auto index = hn::Load(d, index_bytes);
     // Each 128-bit block of the bytes looked up in turn: lanes whose index
     // is not in it get all bits set, which looks up a zero.
@@ -145,10 +145,9 @@ HWY_INLINE void PickStarts(D d, const unsigned char *p, const hn::Vec<D> *v, hn:
                            int streams)
 {
 #if HWY_TARGET == HWY_AVX3_DL
-    if constexpr (kNative<D>) {  // VPERMB at the starts, compressed once
-        const auto index = hn::Compress(hn::Iota(d, 0), starts).raw;
-        for (int k = 0; k < streams; ++k) b[k].raw = _mm512_permutexvar_epi8(index, v[k].raw);
-    } else
+    if constexpr (kNative<D>)  // VPERMB at the starts, compressed once (hoisted by the compiler)
+        for (int k = 0; k < streams; ++k) b[k].raw = _mm512_permutexvar_epi8(hn::Compress(hn::Iota(d, 0), starts).raw, v[k].raw);
+    else
 #endif
     {
         (void)v;

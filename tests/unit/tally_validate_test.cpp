@@ -43,9 +43,8 @@ int ValidPadded(const unsigned char *data, std::size_t size, bool strict)
 #endif
 }
 
-// The native and the portable forms of CompressInto (bytes, 32-bit lanes;
-// the native one is Highway's Compress, on every target) and PickStarts on
-// random bytes (at least 128 readable) and a random
+// The native and the portable forms of CompressInto (bytes, 32-bit lanes)
+// and PickStarts on random bytes (at least 128 readable) and a random
 // mask: "" when they agree on the lanes that count.
 std::string NativeAsPortable(const unsigned char *bytes, std::uint64_t mask_bits)
 {
@@ -60,8 +59,8 @@ std::string NativeAsPortable(const unsigned char *bytes, std::uint64_t mask_bits
     const auto mask = hn::LoadMaskBits(d, bits);
     const std::size_t n = hn::CountTrue(d, mask);
     alignas(64) std::uint8_t native[128] = {}, portable[128] = {};
-    if (tv::CompressWith<true>(d, hn::LoadU(d, bytes), mask, native) != n ||
-        tv::CompressWith<false>(d, hn::LoadU(d, bytes), mask, portable) != n || std::memcmp(native, portable, n) != 0)
+    if (tv::CompressInto(d, hn::LoadU(d, bytes), mask, native) != n ||
+        tv::CompressPortable(d, hn::LoadU(d, bytes), mask, portable) != n || std::memcmp(native, portable, n) != 0)
         return "CompressInto, bytes";
     const hn::CappedTag<std::uint32_t, 16> d32;
     const auto mask32 = hn::LoadMaskBits(d32, bits);
@@ -69,8 +68,8 @@ std::string NativeAsPortable(const unsigned char *bytes, std::uint64_t mask_bits
     std::uint32_t words[16], native32[32] = {}, portable32[32] = {};
     std::memcpy(words, bytes, sizeof words);
     const auto points = hn::LoadU(d32, words);
-    if (tv::CompressWith<true>(d32, points, mask32, native32) != n32 ||
-        tv::CompressWith<false>(d32, points, mask32, portable32) != n32 ||
+    if (tv::CompressInto(d32, points, mask32, native32) != n32 ||
+        tv::CompressPortable(d32, points, mask32, portable32) != n32 ||
         std::memcmp(native32, portable32, 4 * n32) != 0)
         return "CompressInto, 32-bit lanes";
     const hn::Vec<tv::D8> v[4] = {hn::LoadU(d, bytes), hn::LoadU(d, bytes + 1), hn::LoadU(d, bytes + 2),

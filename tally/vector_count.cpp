@@ -185,10 +185,10 @@ HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint32
 }
 
 // Where characters begin is gathered (DecodeStarts) where the target picks
-// bytes at once (VBMI) or from one 128-bit block (one lookup a stream):
+// bytes at once (VBMI: AVX3_DL) or from one 128-bit block (one lookup a stream):
 // with the portable picking over wider vectors, decoding at every byte
 // position measured faster (AVX2: cjk 0.94, wide 0.85; AVX3 likewise).
-constexpr bool kGather = kNative<D8> || hn::MaxLanes(D8()) <= 16;
+constexpr bool kGather = HWY_TARGET == HWY_AVX3_DL || hn::MaxLanes(D8()) <= 16;
 
 // Counts every character of p[0..len) by vectors decoded whole, validating
 // it from the same vectors (the conditions of Validate hold); returns how

@@ -65,12 +65,15 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 #if HWY_TARGET != HWY_SCALAR  // vectors of one lane: no kernel
 
-// Whether the target compresses lanes of d natively: bytes (VBMI2), or
-// 32-bit lanes (AVX-512), of whole 512-bit vectors.
+// Whether the target compresses lanes of d (whole 512-bit vectors) with
+// AVX-512: 32-bit lanes by VPCOMPRESSD, bytes by VPCOMPRESSB (VBMI2) or, on
+// AVX3, by Highway's four VPCOMPRESSD into memory (kViaStore; AVX3 prose
+// 0.88 of the base where the table was 1.06-1.09).
 template <class D>
-constexpr bool kNative = sizeof(hn::TFromD<D>) == 4 ? (HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL) &&
-                                                           hn::MaxLanes(D()) == 16
-                                                     : HWY_TARGET == HWY_AVX3_DL && hn::MaxLanes(D()) == 64;
+constexpr bool kNative = (HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL) &&
+                         hn::MaxLanes(D()) * sizeof(hn::TFromD<D>) == 64 && sizeof(hn::TFromD<D>) != 2;
+template <class D>
+constexpr bool kViaStore = HWY_TARGET == HWY_AVX3 && sizeof(hn::TFromD<D>) == 1;
 
 // The mask's bits, lane 0 in the lowest (at most 64 lanes).
 template <class D>
@@ -114,9 +117,10 @@ HWY_INLINE std::size_t CompressInto(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)
 {
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
     if constexpr (kNative<D>)  // VPCOMPRESSB, VPCOMPRESSD
-        return hn::StoreU(hn::Compress(v, keep), d, out), hn::CountTrue(d, keep);
+        return kViaStore<D> ? hn::CompressStore(v, keep, d, out) : (hn::StoreU(hn::Compress(v, keep), d, out), hn::CountTrue(d, keep));
+    else
 #endif
-    return CompressPortable(d, v, keep, out);
+        return CompressPortable(d, v, keep, out);
 }
 
 // PickStarts: for k below `streams`, b[k] holds in order the bytes k after
@@ -145,7 +149,7 @@ HWY_INLINE void PickStarts(D d, const unsigned char *p, const hn::Vec<D> *v, hn:
                            int streams)
 {
 #if HWY_TARGET == HWY_AVX3_DL
-    if constexpr (kNative<D>)  // VPERMB at the starts, compressed once (hoisted by the compiler)
+    if constexpr (kNative<D> && HWY_TARGET == HWY_AVX3_DL)  // VPERMB at the starts, compressed once
         for (int k = 0; k < streams; ++k) b[k].raw = _mm512_permutexvar_epi8(hn::Compress(hn::Iota(d, 0), starts).raw, v[k].raw);
     else
 #endif

@@ -194,7 +194,8 @@ constexpr bool kGather = HWY_TARGET == HWY_AVX3_DL || hn::MaxLanes(D8()) <= 16;
 // it from the same vectors (the conditions of Validate hold); returns how
 // many there are, or -1, having staged nothing, if p[0..len) is not whole
 // legal sequences.
-std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict, bool gather, count_stage &stage)
+template <bool kGathered>
+std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict, count_stage &stage)
 {
     const D8 d;
     const hn::RebindToSigned<D8> di;
@@ -209,7 +210,7 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
         error = hn::Or(error, ErrorsOf(d, v[0], v[1], v[2], v[3], len - i > 3 ? len - i - 3 : 0, strict));
         const auto starts =
             hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, v[0]), hn::Set(di, -65))), FirstBytes(d, len - i));
-        if (gather)
+        if constexpr (kGathered)
             DecodeStarts(d, p + i, v, starts, out, out16);
         else
             DecodeEvery<false>(p + i, len - i < hn::Lanes(d) ? len - i : hn::Lanes(d), out);
@@ -342,7 +343,8 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
         if (stage == nullptr)
             counted = Validate(p, len, strict) ? 0 : -1;
         else if (!ByPairs(pairs, p, len))
-            counted = CountByVector(p, len, strict, kGather || every_step, *stage);
+            counted = kGather || every_step ? CountByVector<true>(p, len, strict, *stage)
+                                            : CountByVector<false>(p, len, strict, *stage);
         else
             counted = kCompress || every_step ? CountCompressed(p, len, strict, *stage) : -1;
         if (counted < 0)

@@ -56,6 +56,7 @@ static_assert(unit_bits(0) == 0 && unit_bits(0x8000) == 1 && unit_bits(0x10000) 
 #endif
 
 #include <cstddef>
+#include <cstring>
 
 #include <hwy/highway.h>
 
@@ -82,8 +83,11 @@ HWY_INLINE std::uint64_t MaskBits(D d, hn::Mask<D> m)
     std::uint8_t bytes[8] = {};
     hn::StoreMaskBits(d, m, bytes);
     std::uint64_t bits = 0;
-    for (std::size_t i = 0; i < 8; ++i)
-        bits |= std::uint64_t{bytes[i]} << (8 * i);
+    if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
+        std::memcpy(&bits, bytes, 8);
+    else
+        for (std::size_t i = 0; i < 8; ++i)
+            bits |= std::uint64_t{bytes[i]} << (8 * i);
     return bits;
 }
 

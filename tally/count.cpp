@@ -85,8 +85,10 @@ void merge_page(count_stage &stage, std::size_t page) noexcept
     return 1;
 }
 
+}  // namespace
+
 template <class Point>
-void stage_list(count_stage &stage, const Point *points, std::size_t n) noexcept
+void stage_points(count_stage &stage, const Point *points, std::size_t n) noexcept
 {
     if (stage.flag_each_lists > 0) {
         --stage.flag_each_lists;
@@ -111,34 +113,8 @@ void stage_list(count_stage &stage, const Point *points, std::size_t n) noexcept
     if (firsts > n / 32)
         stage.flag_each_lists = 15;
 }
-}  // namespace
-
-void stage_ascii_bytes(count_stage &stage, unsigned char *bytes, std::size_t n) noexcept
-{
-    bytes[n] = 0;
-    std::size_t at = 0;
-    for (; at + 8 <= n; at += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + at, 8);
-        stage_ascii8(stage, word);
-    }
-    for (; at < n; at += 2) {
-        std::uint16_t pair;
-        std::memcpy(&pair, bytes + at, 2);
-        ++stage.pair_counts[pair];
-    }
-    stage.pair_zeros += n & 1;
-}
-
-void stage_points(count_stage &stage, const std::uint32_t *points, std::size_t n) noexcept
-{
-    stage_list(stage, points, n);
-}
-
-void stage_bmp_points(count_stage &stage, const std::uint16_t *points, std::size_t n) noexcept
-{
-    stage_list(stage, points, n);
-}
+template void stage_points(count_stage &, const std::uint32_t *, std::size_t) noexcept;
+template void stage_points(count_stage &, const std::uint16_t *, std::size_t) noexcept;
 
 void count_flush(count_stage &stage) noexcept
 {

@@ -1,15 +1,14 @@
 // runetally's counters: the 64-bit table the output is written from, and the
 // stage, small counters that every decoded character goes to first, so that
-// the counting stays in the processor's caches. Both the scalar scan and the
-// vector kernel count through the stage: stage_ascii8 (pairs of ASCII
-// bytes), stage_point or stage_points (the other characters), the VBMI2
-// kernel also stage_bmp_points (characters it decoded as 16-bit numbers)
-// and count_char into the stage's table (bytes it counts by comparison);
-// count_flush moves what is staged into the stage's table.
+// the counting stays in the processor's caches. The stage is the only writer
+// of counters: whoever decodes hands it ASCII by pairs (stage_pairs) or code
+// points (stage_point, or stage_points for a list); count_flush moves what is
+// staged into the table.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // One counter per 21-bit code point, grouped in pages of 512 counters (4 KiB).
 inline constexpr std::size_t char_count_slots = 0x200000;
@@ -57,8 +56,9 @@ void count_clear(char_tally &tally) noexcept;
 // The staged counts, in counters small enough to stay in the caches: pairs
 // of ASCII bytes (long runs of ASCII) go to 32-bit counters indexed by the
 // two bytes as a little-endian 16-bit number (half the increments of
-// counting bytes one by one); every other character goes to an 8-bit counter of its code point (1.1 MB,
-// where the 64-bit counters of code points are 8.5 MiB), grouped in pages of
+// counting bytes one by one); every other character goes to an 8-bit
+// counter of its code point (1.1 MB, where the 64-bit counters of code
+// points are 8.5 MiB), grouped in pages of
 // 512 with a flag each, so that a flush costs what the input touched. An
 // 8-bit counter that wraps adds 256 to the table at once. Whoever counts
 // owns a stage and binds it to the table it flushes into (count_fd does);
@@ -97,16 +97,32 @@ inline bool stage_pairs_room(count_stage &stage, std::size_t bytes) noexcept
     return true;
 }
 
-// Counts the eight ASCII bytes of a word, as four pairs.
-inline void stage_ascii8(count_stage &stage, std::uint64_t word) noexcept
+// Counts the n ASCII bytes at `bytes` by pairs (eight bytes at a time, as
+// four pairs of a word), an odd last one paired with a zero that the merge
+// takes back; or one ASCII byte n times (with n zeros). Room must have been
+// made for them (stage_pairs_room).
+inline void stage_pairs(count_stage &stage, const unsigned char *bytes, std::size_t n) noexcept
 {
-    for (int shift = 0; shift < 64; shift += 16)
-        ++stage.pair_counts[(word >> shift) & 0x7FFF];
+    std::size_t at = 0;
+    for (; at + 8 <= n; at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + at, 8);
+        for (int shift = 0; shift < 64; shift += 16)
+            ++stage.pair_counts[(word >> shift) & 0x7FFF];
+    }
+    for (; at + 2 <= n; at += 2)
+        ++stage.pair_counts[bytes[at] | bytes[at + 1] << 8];
+    if (at < n) {
+        ++stage.pair_counts[bytes[at]];
+        ++stage.pair_zeros;
+    }
 }
 
-// Counts the n ASCII bytes at `bytes` by pairs, the last pair completed with
-// a zero (bytes[n] is written).
-void stage_ascii_bytes(count_stage &stage, unsigned char *bytes, std::size_t n) noexcept;
+inline void stage_pairs(count_stage &stage, unsigned char byte, std::uint32_t n) noexcept
+{
+    stage.pair_counts[byte] += n;
+    stage.pair_zeros += n;
+}
 
 // Counts a code point below 0x110000: the one place where a decoded
 // character that is not in an ASCII pair becomes a count.
@@ -118,12 +134,12 @@ inline void stage_point(count_stage &stage, std::uint32_t c) noexcept
         stage_spill(stage, c);
 }
 
-// The same for a list of code points, with a page flagged while any of its
-// counters is not zero. (The counters are not fetched ahead of the
-// increments: the 8-bit counters mostly stay in the caches.)
-void stage_points(count_stage &stage, const std::uint32_t *points, std::size_t n) noexcept;
-// The same for code points below 0x10000 in 16-bit numbers.
-void stage_bmp_points(count_stage &stage, const std::uint16_t *points, std::size_t n) noexcept;
+// The same for a list of code points (32-bit, or 16-bit for those below
+// 0x10000), with a page flagged while any of its counters is not zero.
+// (The counters are not fetched ahead of the increments: the 8-bit counters
+// mostly stay in the caches.)
+template <class Point>
+void stage_points(count_stage &stage, const Point *points, std::size_t n) noexcept;
 
 // Moves everything staged into the stage's table and clears the stage.
 void count_flush(count_stage &stage) noexcept;

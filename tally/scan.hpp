@@ -21,11 +21,13 @@ struct block_scan {
 // ill-formed one or at a sequence that the block holds only in part (fewer
 // bytes than its lead announces); in the latter case consumed < data.size()
 // and invalid is false. With `strict`, encoded surrogates (ED A0..BF xx) are
-// ill-formed.
-[[nodiscard]] block_scan scan_block(std::span<const unsigned char> data, count_stage &stage, bool strict) noexcept;
+// ill-formed (an ED followed by A0..BF stops the scan with invalid = true at
+// the ED byte).
+[[nodiscard]] block_scan scan_block(std::span<const unsigned char> data, count_stage &stage,
+                                    bool strict) noexcept;
 
-// The number of bytes of whole legal sequences at the front of data (the
-// same rule, the same `strict`), stopping before the first ill-formed
-// sequence or before a sequence that data holds only in part. Counts
-// nothing, stages nothing.
+// The number of bytes of whole legal sequences at the front of data (same
+// rule, same `strict`), stopping before the first ill-formed sequence or
+// before a sequence that data holds only in part. Counts nothing, stages
+// nothing: the fast path of -l and of -e on valid text.
 [[nodiscard]] std::size_t validate_block(std::span<const unsigned char> data, bool strict) noexcept;

@@ -3,20 +3,13 @@
 // HWY_DYNAMIC_DISPATCH picks the best one the processor has.
 //
 // A sub-block is worked on in place where the data reaches a vector beyond
-// it; at the start and the end of the data it is copied into a buffer with
-// zeros before and after it, so that every vector load is in bounds. Then:
-//  1. validation (vector_validate-inl.hpp), on its own or from the vectors
-//     the sub-block is decoded from;
-//  2. only if the whole sub-block is valid, counting, by 16-byte units: the
-//     bytes of a unit of ASCII go to the staged ASCII counters; any other
-//     unit is decoded at every byte position, the code points at
-//     non-continuation bytes are compressed into a list, and the list is
-//     staged (count.hpp). Where the processor compresses bytes (VBMI2),
-//     text of nearly all ASCII has its ASCII bytes compressed and counted by
-//     pairs, and other text is decoded by whole vectors.
+// it, else in a copy with zeros around it, so that every load is in bounds.
+// It is validated (vector_validate-inl.hpp) and, only if it is whole legal
+// sequences, staged (count.hpp): text of nearly all ASCII by pairs of its
+// ASCII bytes (CountCompressed), other text by the characters decoded from
+// its vectors (CountByVector).
 #include "vector_count.hpp"
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -28,6 +21,7 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include "vector_ops-inl.hpp"
 #include "vector_validate-inl.hpp"
 
 // State and helpers shared by the targets (compiled once).
@@ -38,36 +32,16 @@ namespace tally_vector {
 // (at most 64 bytes are loaded at once) plus the three bytes of look-around.
 constexpr std::size_t padding = 128;
 constexpr std::size_t max_subblock = tally_vector_max_subblock;
+constexpr std::size_t unit = 16;  // bytes of a unit of nearly-ASCII text
 
 // The sub-block being worked on, at buffer + padding.
 alignas(64) unsigned char buffer[padding + max_subblock + padding];
-// Code points decoded from the sub-block, with room for one vector beyond.
+// Code points decoded from the sub-block, with room for one vector beyond;
+// those of vectors with no sequence of four bytes as 16-bit numbers.
 alignas(64) std::uint32_t points[max_subblock + 64];
-// Those below 0x10000 decoded from vectors with no sequence of four bytes
-// (VBMI2 kernel), as 16-bit numbers.
 alignas(64) std::uint16_t bmp_points[max_subblock + 64];
-// The ASCII bytes of the sub-block that are counted by pairs, compressed
-// (VBMI2 kernel), with room for one vector beyond.
-alignas(64) unsigned char compressed[max_subblock + 64];
-// For each mask of 8 lanes, the lanes it selects in order, then the others
-// in order, as eight nibbles (lane 0 in the lowest): a compress table.
-constexpr std::array<std::uint32_t, 256> make_compress_nibbles() noexcept
-{
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t mask = 0; mask < 256; ++mask) {
-        std::uint32_t packed = 0;
-        int slot = 0;
-        for (int pass = 0; pass < 2; ++pass)
-            for (std::uint32_t lane = 0; lane < 8; ++lane)
-                if (((mask >> lane) & 1) == (pass == 0 ? 1u : 0u))
-                    packed |= lane << (4 * slot++);
-        table[mask] = packed;
-    }
-    return table;
-}
-alignas(64) constexpr std::array<std::uint32_t, 256> compress_nibbles = make_compress_nibbles();
-static_assert(compress_nibbles[0] == 0x76543210 && compress_nibbles[0x80] == 0x65432107 &&
-              compress_nibbles[0x05] == 0x76543120);
+// The ASCII bytes of the sub-block that are counted by pairs, compressed.
+alignas(64) std::uint8_t compressed[max_subblock + 64];
 
 // End of the sub-block that starts at pos: at most `subblock` bytes on, moved
 // back to a character boundary. Inside the data that is a byte that is not a
@@ -100,80 +74,37 @@ namespace tally_vector {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// Targets with vectors of 128 bits or none leave everything to the scalar
-// scan (vector_validate-inl.hpp says why).
-#if !TALLY_KERNEL_TARGET
-
-tally_vector_result Scan(const unsigned char *, std::size_t, std::size_t, bool, count_stage &)
+// Highway's scalar target, with vectors of one lane, has no kernel (and no
+// halves of vectors).
+#if HWY_TARGET == HWY_SCALAR
+tally_vector_result Scan(const unsigned char *, std::size_t, std::size_t, bool, bool, count_stage *, bool)
 {
     return {};
 }
-
 #else
 
-// Decoding: per high nibble of a byte, the bits its lead byte keeps (0x80
-// marks a continuation byte, which is not a character) and how far the
-// four-byte accumulation is shifted right for a sequence of that length.
+// Decoding: per high nibble of a lead byte, the bits it keeps and how far
+// the four-byte accumulation is shifted right for a sequence of that length.
 alignas(16) constexpr std::uint8_t lead_bits[16] = {
-    0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x80, 0x80, 0x80, 0x80, 0x1F, 0x1F, 0x0F, 0x07,
+    0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0, 0, 0, 0, 0x1F, 0x1F, 0x0F, 0x07,
 };
 alignas(16) constexpr std::uint8_t lead_shift[16] = {
     18, 18, 18, 18, 18, 18, 18, 18, 0, 0, 0, 0, 12, 12, 6, 0,
 };
 
-using D32 = hn::CappedTag<std::uint32_t, 16>;
-
-#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-// A native instruction (VPCOMPRESSD).
-HWY_INLINE hn::Vec<D32> CompressPoints(D32, hn::Vec<D32> v, hn::Mask<D32> keep)
-{
-    return hn::Compress(v, keep);
-}
-#else
-// Compress with at most 8 lanes, through a table that lives in static
-// storage: Highway 1.0.3's own table for AVX2 is a local constant array
-// that GCC 12 copies onto the stack (1 KiB) at every call, which made the
-// AVX2 kernel slower than the scalar code.
-HWY_INLINE hn::Vec<D32> CompressPoints(D32 d, hn::Vec<D32> v, hn::Mask<D32> keep)
-{
-    static_assert(hn::MaxLanes(D32()) <= 8, "one byte of mask bits");
-    std::uint8_t bits[8] = {};
-    hn::StoreMaskBits(d, keep, bits);
-    alignas(32) static constexpr std::uint32_t nibble_shifts[8] = {0, 4, 8, 12, 16, 20, 24, 28};
-    const auto packed = hn::Set(d, compress_nibbles[bits[0]]);
-    const auto indices = hn::And(hn::Shr(packed, hn::Load(d, nibble_shifts)), hn::Set(d, 7));
-    return hn::TableLookupLanes(v, hn::IndicesFromVec(d, indices));
-}
-#endif
-
-// How many of the first 1 KiB of p[0..len) (at most) are not ASCII: a
-// sample, enough to choose how to count the sub-block.
-HWY_INLINE std::size_t NonAsciiSample(const unsigned char *p, std::size_t len)
-{
-    const D8 d;
-    const hn::RebindToSigned<D8> di;
-    const std::size_t sample = len < 1024 ? len : 1024;
-    std::size_t found = 0;
-    for (std::size_t i = 0; i < sample; i += hn::Lanes(d)) {
-        const auto bytes = hn::BitCast(di, hn::LoadU(d, p + i));
-        found += hn::CountTrue(di, hn::And(hn::Lt(bytes, hn::Zero(di)), FirstBytes(di, sample - i)));
-    }
-    return found;
-}
-
-// The code point of the sequence that begins with byte b0 and goes on with
-// b1, b2, b3 (one byte per 32-bit lane; the bytes past its end do not
-// count), and in `lead` the bits b0 keeps as a lead byte (0x80 for a
-// continuation byte, which begins no character).
+// The code points of the sequences that begin with bytes b0 and go on with
+// b1, b2, b3 (one byte per 32-bit lane; the bytes past a sequence's end do
+// not count).
 template <class V8>
-HWY_INLINE hn::Vec<D32> Assemble(V8 b0, V8 b1, V8 b2, V8 b3, hn::Vec<D32> &lead)
+HWY_INLINE auto Assemble(V8 b0, V8 b1, V8 b2, V8 b3)
 {
-    const D32 d32;
+    const hn::DFromV<V8> d8;
+    const hn::Rebind<std::uint32_t, decltype(d8)> d32;
     const auto table_bits = hn::LoadDup128(hn::Full128<std::uint8_t>(), lead_bits);
     const auto table_shift = hn::LoadDup128(hn::Full128<std::uint8_t>(), lead_shift);
-    const auto six_bits = hn::Set(hn::DFromV<V8>(), 0x3F);
+    const auto six_bits = hn::Set(d8, 0x3F);
     const auto high = hn::ShiftRight<4>(b0);
-    lead = hn::PromoteTo(d32, hn::And(b0, hn::TableLookupBytes(table_bits, high)));
+    const auto lead = hn::PromoteTo(d32, hn::And(b0, hn::TableLookupBytes(table_bits, high)));
     const auto shift = hn::PromoteTo(d32, hn::TableLookupBytes(table_shift, high));
     const auto c1 = hn::PromoteTo(d32, hn::And(b1, six_bits));
     const auto c2 = hn::PromoteTo(d32, hn::And(b2, six_bits));
@@ -182,126 +113,8 @@ HWY_INLINE hn::Vec<D32> Assemble(V8 b0, V8 b1, V8 b2, V8 b3, hn::Vec<D32> &lead)
     return hn::Shr(all, shift);
 }
 
-// Decodes the bytes of p[0..len) (len at most 16, at least 32 readable bytes
-// after p) and stores the code points of those that begin a character at
-// `points`; returns how many it stored. Only characters of more than one
-// byte with kMultibyteOnly.
-template <bool kMultibyteOnly>
-HWY_INLINE std::size_t DecodeUnit(const unsigned char *p, std::size_t len, std::uint32_t *points)
-{
-    const D32 d32;
-    const hn::Rebind<std::uint8_t, D32> d8;  // one byte per 32-bit lane
-    const hn::RebindToSigned<D32> di32;
-    std::size_t found = 0;
-    for (std::size_t at = 0; at < len; at += hn::Lanes(d32)) {
-        const auto b0 = hn::LoadU(d8, p + at);
-        hn::Vec<D32> lead;
-        const auto all = Assemble(b0, hn::LoadU(d8, p + at + 1), hn::LoadU(d8, p + at + 2), hn::LoadU(d8, p + at + 3), lead);
-        // Characters start at bytes that are not continuation bytes (the
-        // kept lead bits are below 0x80), within the unit.
-        auto start = hn::And(hn::Lt(hn::BitCast(di32, lead), hn::Set(di32, 0x80)),
-                             hn::RebindMask(di32, hn::FirstN(d32, len - at)));
-        if constexpr (kMultibyteOnly)
-            start = hn::And(start, hn::Gt(hn::BitCast(di32, hn::PromoteTo(d32, b0)), hn::Set(di32, 0xBF)));
-        const auto starts = hn::RebindMask(d32, start);
-        hn::StoreU(CompressPoints(d32, all, starts), d32, points + found);
-        found += hn::CountTrue(d32, starts);
-    }
-    return found;
-}
-
-// Stages the characters of p[0..len), which Validate accepted (at least 32
-// readable bytes follow it), by 16-byte units: a unit of ASCII by pairs if
-// `pairs`, any other decoded; returns how many there are.
-std::int64_t CountByUnit(const unsigned char *p, std::size_t len, bool pairs, count_stage &stage)
-{
-    std::size_t found = 0;
-    std::int64_t ascii = 0;
-    for (std::size_t unit = 0; unit < len; unit += 16) {
-        std::uint64_t w0, w1;
-        std::memcpy(&w0, p + unit, 8);
-        std::memcpy(&w1, p + unit + 8, 8);
-        if (pairs && unit + 16 <= len && ((w0 | w1) & 0x8080808080808080u) == 0) {
-            stage_ascii8(stage, w0);
-            stage_ascii8(stage, w1);
-            ascii += 16;
-        } else {
-            found += DecodeUnit<false>(p + unit, len - unit < 16 ? len - unit : 16, points + found);
-        }
-    }
-    stage_points(stage, points, found);
-    return ascii + static_cast<std::int64_t>(found);
-}
-
-#if HWY_TARGET == HWY_AVX3_DL
-// The same with the byte compression of VBMI2, by vectors, and validating
-// p[0..len) as it goes: the three most frequent bytes of text in Latin script
-// (space, e, t) are counted by comparison, the bytes that are not ASCII are
-// dropped, and the rest, compressed, goes to the pair counters. The 16-byte units holding bytes that are not
-// ASCII are marked in a bitmap, then validated (with the three bytes after
-// them, the only others where an error can show) and decoded as above.
-// Returns -1, having staged nothing, if p[0..len) is not whole legal
-// sequences (the conditions of Validate hold).
-std::int64_t CountCompressed(const unsigned char *p, std::size_t len, count_stage &stage)
-{
-    const D8 d;
-    const hn::RebindToSigned<D8> di;
-    const hn::Repartition<std::uint64_t, D8> d64;
-    static_assert(hn::MaxLanes(D8()) == 64, "four units a vector");
-    constexpr unsigned char frequent[3] = {' ', 'e', 't'};
-    const auto frequent0 = hn::Set(d, frequent[0]), frequent1 = hn::Set(d, frequent[1]);
-    const auto frequent2 = hn::Set(d, frequent[2]);
-    std::uint64_t seen[3] = {}, kept = 0;
-    std::uint64_t mixed[max_subblock / 1024 + 1] = {};  // a bit for each unit
-    // One vector; the last (kTail) only as far as len.
-    const auto step = [&](std::size_t i, auto tail) HWY_ATTR {
-        constexpr bool kTail = decltype(tail)::value;
-        const auto bytes = hn::LoadU(d, p + i);
-        const auto in = FirstBytes(d, len - i);
-        const auto within = [&](hn::Mask<D8> m) HWY_ATTR { return kTail ? hn::And(m, in) : m; };
-        const auto other = within(hn::RebindMask(d, hn::Lt(hn::BitCast(di, bytes), hn::Zero(di))));
-        const auto is0 = within(hn::Eq(bytes, frequent0)), is1 = within(hn::Eq(bytes, frequent1));
-        const auto is2 = within(hn::Eq(bytes, frequent2));
-        seen[0] += hn::CountTrue(d, is0);
-        seen[1] += hn::CountTrue(d, is1);
-        seen[2] += hn::CountTrue(d, is2);
-        const auto dropped = hn::Or(hn::Or(is0, is1), hn::Or(is2, other));
-        const auto keep = kTail ? hn::AndNot(dropped, in) : hn::Not(dropped);
-        hn::StoreU(hn::Compress(bytes, keep), d, compressed + kept);
-        kept += hn::CountTrue(d, keep);
-        // Which of the vector's eight words, then which of its four units,
-        // hold such bytes.
-        std::uint8_t words = 0;
-        hn::StoreMaskBits(d64, hn::Ne(hn::BitCast(d64, hn::VecFromMask(d, other)), hn::Zero(d64)), &words);
-        mixed[i / 1024] |= std::uint64_t{_pext_u32(words | words >> 1, 0x55)} << (i / 16 % 64);
-    };
-    std::size_t i = 0;
-    for (; i + 64 <= len; i += 64)
-        step(i, std::false_type{});
-    if (i < len)
-        step(i, std::true_type{});
-    const hn::CappedTag<std::uint8_t, 32> d_unit;
-    auto error = hn::Zero(d_unit);
-    std::size_t found = 0;
-    for (std::size_t word = 0; word * 1024 < len; ++word)
-        for (std::uint64_t bits = mixed[word]; bits != 0; bits &= bits - 1) {
-            const std::size_t unit = word * 1024 + 16 * static_cast<std::size_t>(__builtin_ctzll(bits));
-            const std::size_t left = len - unit;
-            error = hn::Or(error, hn::IfThenElseZero(FirstBytes(d_unit, left < 19 ? left : 19), Errors(d_unit, p + unit)));
-            found += DecodeUnit<true>(p + unit, left < 16 ? left : 16, points + found);
-        }
-    if (!hn::AllTrue(d_unit, hn::Eq(error, hn::Zero(d_unit))) || !EndsWhole(p, len))
-        return -1;
-    for (int k = 0; k < 3; ++k)
-        count_char(*stage.table, frequent[k], static_cast<std::int64_t>(seen[k]));
-    stage_ascii_bytes(stage, compressed, kept);
-    stage_points(stage, points, found);
-    return static_cast<std::int64_t>(seen[0] + seen[1] + seen[2] + kept + found);
-}
-
-// The same for up to 32 sequences of at most three bytes (code points below
-// 0x10000), in 16-bit lanes: half the work a character, for most text that
-// is not mostly ASCII (CJK, Cyrillic, Greek and the like). No table of lead
+// The same for sequences of at most three bytes (code points below
+// 0x10000), in 16-bit lanes: half the work a character. No table of lead
 // bits: a lead byte of three bytes shifted left by 12 keeps only its own
 // bits in 16, and one of two bytes (110xxxxx) shifted by 6 has its 110
 // taken out by an exclusive or.
@@ -319,90 +132,199 @@ HWY_INLINE auto AssembleBmp(V8 b0, V8 b1, V8 b2)
                           hn::IfThenElse(hn::Lt(first, hn::Set(d16, 0x80)), first, two));
 }
 
-// Decodes the characters that begin in p[0..len) (len at most 64, a vector
-// and 16 bytes readable after p + len) by vector: the bytes that begin a
-// character and the three after each are gathered side by side, so that
-// only characters are decoded, not every byte position. Appends their code
-// points at `out`, or as 16-bit numbers at `out16` when the vector holds no
-// sequence of four bytes, moving that pointer past them. Adds to `error`
-// the error bits of the bytes from p + 3 to p + len, from the same four
-// vectors.
-HWY_INLINE void DecodeVector(const unsigned char *p, std::size_t len, std::uint32_t *&out, std::uint16_t *&out16,
-                             hn::Vec<D8> &error)
+// Decodes the characters that begin where `starts` says in the vectors v
+// (at p, p + 1, p + 2, p + 3): appends their code points at `out`, or as
+// 16-bit numbers at `out16` when none is of four bytes, moving that pointer
+// past them.
+template <class D>
+HWY_INLINE void DecodeStarts(D d, const unsigned char *p, const hn::Vec<D> *v, hn::Mask<D> starts, std::uint32_t *&out,
+                             std::uint16_t *&out16)
 {
-    const D8 d;
-    const hn::RebindToSigned<D8> di;
-    const D32 d32;
-    const hn::Vec<D8> v[4] = {hn::LoadU(d, p), hn::LoadU(d, p + 1), hn::LoadU(d, p + 2), hn::LoadU(d, p + 3)};
-    // Continuation bytes (80..BF) are the signed bytes below -64.
-    const auto starts = hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, v[0]), hn::Set(di, -65))), FirstBytes(d, len));
-    auto errors = ErrorsOf(d, v[0], v[1], v[2], v[3]);
-    if (len < hn::Lanes(d) + 3)
-        errors = hn::IfThenElseZero(FirstBytes(d, len > 3 ? len - 3 : 0), errors);
-    error = hn::Or(error, errors);
     const std::size_t found = hn::CountTrue(d, starts);
-    // Where characters begin, compressed once; each vector's bytes there are
-    // then picked by a permutation (VPERMB: one operation, where VPCOMPRESSB
-    // takes two).
-    const auto index = hn::Compress(hn::Iota(d, 0), starts).raw;
-    const auto pick = [&](int k) HWY_ATTR { return hn::Vec<D8>{_mm512_permutexvar_epi8(index, v[k].raw)}; };
-    const hn::Half<D8> d_half;
-    if (hn::AllFalse(d, hn::And(hn::Gt(v[0], hn::Set(d, 0xEF)), FirstBytes(d, len)))) {
-        // No sequence of four bytes: 32 characters a half, kept in 16 bits.
-        const hn::Rebind<std::uint16_t, decltype(d_half)> d16;
-        const auto b0 = pick(0), b1 = pick(1), b2 = pick(2);
-        hn::StoreU(AssembleBmp(hn::LowerHalf(d_half, b0), hn::LowerHalf(d_half, b1), hn::LowerHalf(d_half, b2)), d16,
-                   out16);
-        if (found > 32)
-            hn::StoreU(AssembleBmp(hn::UpperHalf(d_half, b0), hn::UpperHalf(d_half, b1), hn::UpperHalf(d_half, b2)),
-                       d16, out16 + 32);
+    const hn::Half<D> dh;
+    hn::Vec<D> b[4];
+    if (hn::AllFalse(d, hn::And(hn::Gt(v[0], hn::Set(d, 0xEF)), starts))) {
+        const hn::Rebind<std::uint16_t, decltype(dh)> d16;
+        PickStarts(d, p, v, starts, b, 3);
+        hn::StoreU(AssembleBmp(hn::LowerHalf(dh, b[0]), hn::LowerHalf(dh, b[1]), hn::LowerHalf(dh, b[2])), d16, out16);
+        if (found > hn::Lanes(dh))
+            hn::StoreU(AssembleBmp(hn::UpperHalf(dh, b[0]), hn::UpperHalf(dh, b[1]), hn::UpperHalf(dh, b[2])), d16,
+                       out16 + hn::Lanes(dh));
         out16 += found;
         return;
     }
-    const hn::Vec<D8> b[4] = {pick(0), pick(1), pick(2), pick(3)};
-    const hn::Half<decltype(d_half)> d_quarter;
-    const auto quarter = [&](hn::Vec<D8> w, int q) HWY_ATTR {
-        const auto half = q < 2 ? hn::LowerHalf(d_half, w) : hn::UpperHalf(d_half, w);
-        return q % 2 == 0 ? hn::LowerHalf(d_quarter, half) : hn::UpperHalf(d_quarter, half);
+    PickStarts(d, p, v, starts, b, 4);
+    const hn::Half<decltype(dh)> dq;
+    const hn::Rebind<std::uint32_t, decltype(dq)> d32;
+    const auto quarter = [&](hn::Vec<D> w, std::size_t q) HWY_ATTR {
+        const auto half = q < 2 ? hn::LowerHalf(dh, w) : hn::UpperHalf(dh, w);
+        return q % 2 == 0 ? hn::LowerHalf(dq, half) : hn::UpperHalf(dq, half);
     };
-    for (int q = 0; q < 4 && found > 16 * static_cast<std::size_t>(q); ++q) {
-        hn::Vec<D32> lead;
-        hn::StoreU(Assemble(quarter(b[0], q), quarter(b[1], q), quarter(b[2], q), quarter(b[3], q), lead), d32,
-                   out + 16 * q);
-    }
+    for (std::size_t q = 0; q < 4 && found > hn::Lanes(dq) * q; ++q)
+        hn::StoreU(Assemble(quarter(b[0], q), quarter(b[1], q), quarter(b[2], q), quarter(b[3], q)), d32,
+                   out + hn::Lanes(dq) * q);
     out += found;
 }
 
+// Decodes p[0..len) (len at most a vector of D8) at every byte position in
+// 32-bit lanes and appends at `out` the code points of the characters that
+// begin there (only those of more than one byte if kMultibyteOnly).
+template <bool kMultibyteOnly>
+HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint32_t *&out)
+{
+    const hn::CappedTag<std::uint32_t, 16> d32;
+    const hn::Rebind<std::uint8_t, decltype(d32)> d8;  // one byte a lane
+    for (std::size_t at = 0; at < len; at += hn::Lanes(d32)) {
+        const auto b0 = hn::LoadU(d8, p + at);
+        const auto all = Assemble(b0, hn::LoadU(d8, p + at + 1), hn::LoadU(d8, p + at + 2), hn::LoadU(d8, p + at + 3));
+        const auto first = hn::PromoteTo(d32, b0);
+        const auto starts = kMultibyteOnly ? hn::Gt(first, hn::Set(d32, 0xBF))
+                                           : hn::Not(hn::Eq(hn::And(first, hn::Set(d32, 0xC0)), hn::Set(d32, 0x80)));
+        out += CompressInto(d32, all, hn::And(starts, hn::FirstN(d32, len - at)), out);
+    }
+}
 
-// Counts every character of p[0..len) by vectors of 64 bytes decoded whole,
-// validating it as it goes (the conditions of Validate hold); returns how
+// Where characters begin is gathered (DecodeStarts) where the target picks
+// bytes at once (VBMI: AVX3_DL) or from one 128-bit block (one lookup a stream):
+// with the portable picking over wider vectors, decoding at every byte
+// position measured faster (AVX2: cjk 0.94, wide 0.85; AVX3 likewise).
+constexpr bool kGather = HWY_TARGET == HWY_AVX3_DL || hn::MaxLanes(D8()) <= 16;
+
+// Counts every character of p[0..len) by vectors decoded whole, validating
+// it from the same vectors (the conditions of Validate hold); returns how
 // many there are, or -1, having staged nothing, if p[0..len) is not whole
-// legal sequences. The characters are staged in one list, once the whole
-// sub-block is known to be valid.
-std::int64_t CountByVector(const unsigned char *p, std::size_t len, count_stage &stage)
+// legal sequences.
+template <bool kGathered>
+std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict, count_stage &stage)
 {
     const D8 d;
-    auto error = hn::IfThenElseZero(FirstBytes(d, len < 3 ? len : 3), Errors(d, p));
+    const hn::RebindToSigned<D8> di;
+    auto error = Errors(d, p, len < 3 ? len : 3, strict);
     std::uint32_t *out = points;
     std::uint16_t *out16 = bmp_points;
-    for (std::size_t i = 0; i < len; i += 64)
-        DecodeVector(p + i, len - i, out, out16, error);
-    if (!hn::AllTrue(d, hn::Eq(error, hn::Zero(d))) || !EndsWhole(p, len))
+    for (std::size_t i = 0; i < len; i += hn::Lanes(d)) {
+        const hn::Vec<D8> v[4] = {hn::LoadU(d, p + i), hn::LoadU(d, p + i + 1), hn::LoadU(d, p + i + 2),
+                                  hn::LoadU(d, p + i + 3)};
+        // The errors of the bytes from p + i + 3 on; characters begin at the
+        // bytes that are not continuation bytes (signed, below -64).
+        error = hn::Or(error, ErrorsOf(d, v[0], v[1], v[2], v[3], len - i > 3 ? len - i - 3 : 0, strict));
+        const auto starts =
+            hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, v[0]), hn::Set(di, -65))), FirstBytes(d, len - i));
+        if constexpr (kGathered)
+            DecodeStarts(d, p + i, v, starts, out, out16);
+        else
+            DecodeEvery<false>(p + i, len - i < hn::Lanes(d) ? len - i : hn::Lanes(d), out);
+    }
+    if (!NoErrors(d, error) || !EndsWhole(p, len))
         return -1;
     const auto n = static_cast<std::size_t>(out - points), n16 = static_cast<std::size_t>(out16 - bmp_points);
     stage_points(stage, points, n);
-    stage_bmp_points(stage, bmp_points, n16);
+    stage_points(stage, bmp_points, n16);
     return static_cast<std::int64_t>(n + n16);
 }
-#endif
 
-tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_t subblock, bool pairs,
-                         count_stage &stage)
+// The characters of more than one byte that begin in the unit at p, of
+// which `left` bytes are in the sub-block, decoded at every byte position
+// (few units of such text hold any) and appended at `out`; their errors,
+// with those of the three bytes after the unit, added to `error`.
+template <class DW>
+HWY_INLINE void DecodeUnit(const unsigned char *p, std::size_t left, bool strict, hn::Vec<DW> &error,
+                           std::uint32_t *&out)
+{
+    const DW dw;
+    const std::size_t window = left < unit + 3 ? left : unit + 3;
+    for (std::size_t k = 0; k < window; k += hn::Lanes(dw))
+        error = hn::Or(error, Errors(dw, p + k, window - k, strict));
+    DecodeEvery<true>(p, left < unit ? left : unit, out);
+}
+
+// Counts every character of p[0..len) of nearly all ASCII by compression and
+// pairs (see the top of the file), validating it as it goes (the conditions
+// of Validate hold); returns how many there are, or -1, having staged
+// nothing, if p[0..len) is not whole legal sequences.
+std::int64_t CountCompressed(const unsigned char *p, std::size_t len, bool strict, count_stage &stage)
+{
+    const D8 d;
+    const hn::RebindToSigned<D8> di;
+    constexpr unsigned char frequent[3] = {' ', 'e', 't'};
+    const auto frequent0 = hn::Set(d, frequent[0]), frequent1 = hn::Set(d, frequent[1]);
+    const auto frequent2 = hn::Set(d, frequent[2]);
+    std::size_t seen[3] = {}, kept = 0;
+    std::uint64_t mixed[max_subblock / (64 * unit) + 1] = {};  // a bit for each unit
+    // One vector; the last (kTail) only as far as len.
+    const auto step = [&](std::size_t i, auto tail) HWY_ATTR {
+        constexpr bool kTail = decltype(tail)::value;
+        const auto bytes = hn::LoadU(d, p + i);
+        const auto in = FirstBytes(d, len - i);
+        const auto within = [&](hn::Mask<D8> m) HWY_ATTR { return kTail ? hn::And(m, in) : m; };
+        const auto other = within(hn::RebindMask(d, hn::Lt(hn::BitCast(di, bytes), hn::Zero(di))));
+        const auto is0 = within(hn::Eq(bytes, frequent0)), is1 = within(hn::Eq(bytes, frequent1));
+        const auto is2 = within(hn::Eq(bytes, frequent2));
+        seen[0] += hn::CountTrue(d, is0);
+        seen[1] += hn::CountTrue(d, is1);
+        seen[2] += hn::CountTrue(d, is2);
+        const auto dropped = hn::Or(hn::Or(is0, is1), hn::Or(is2, other));
+        kept += CompressInto(d, bytes, kTail ? hn::AndNot(dropped, in) : hn::Not(dropped), compressed + kept);
+        mixed[i / (64 * unit)] |= unit_bits(MaskBits(d, other)) << (i / unit % 64);
+    };
+    std::size_t i = 0;
+    for (; i + hn::Lanes(d) <= len; i += hn::Lanes(d))
+        step(i, std::false_type{});
+    if (i < len)
+        step(i, std::true_type{});
+    const hn::CappedTag<std::uint8_t, 32> dw;  // a unit and the three bytes after it, where it can
+    auto error = hn::Zero(dw);
+    std::uint32_t *out = points;
+    for (std::size_t word = 0; word * 64 * unit < len; ++word)
+        for (std::uint64_t bits = mixed[word]; bits != 0; bits &= bits - 1) {
+            const std::size_t at = (word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))) * unit;
+            DecodeUnit<decltype(dw)>(p + at, len - at, strict, error, out);
+        }
+    if (!NoErrors(dw, error) || !EndsWhole(p, len))
+        return -1;
+    for (int k = 0; k < 3; ++k)
+        stage_pairs(stage, frequent[k], static_cast<std::uint32_t>(seen[k]));
+    stage_pairs(stage, compressed, kept);
+    const auto n = static_cast<std::size_t>(out - points);
+    stage_points(stage, points, n);
+    return static_cast<std::int64_t>(seen[0] + seen[1] + seen[2] + kept + n);
+}
+
+// Whether the ASCII of p[0..len) is to be counted by pairs: if the caller
+// made room for them (`pairs`), up to one byte in eight of the first 1 KiB
+// (at most) not ASCII. The one place that chooses.
+HWY_INLINE bool ByPairs(bool pairs, const unsigned char *p, std::size_t len)
+{
+    if (!pairs)
+        return false;
+    const D8 d;
+    const hn::RebindToSigned<D8> di;
+    const std::size_t sample = len < 1024 ? len : 1024;
+    std::size_t other = 0;
+    for (std::size_t i = 0; i < sample; i += hn::Lanes(d)) {
+        const auto bytes = hn::BitCast(di, hn::LoadU(d, p + i));
+        other += hn::CountTrue(di, hn::And(hn::Lt(bytes, hn::Zero(di)), FirstBytes(di, sample - i)));
+    }
+    return other * 8 <= sample;
+}
+
+// The vector kernel pays with vectors of 128 bits or more; the emulated
+// ones leave everything to the scalar scan, and so do vectors of 128 bits
+// with text of nearly all ASCII, whose pairs the scalar scan counts faster
+// than they are compressed 16 bytes at a time (SSE4, measured).
+constexpr bool kKernel = HWY_TARGET != HWY_EMU128;
+constexpr bool kCompress = hn::MaxLanes(D8()) >= 32;
+
+// Takes sub-blocks from the front of the data (see vector_count.hpp):
+// counted into stage, or with none validated only; with `every_step`, also
+// by the steps the target leaves to others (see vector_count.hpp).
+tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_t subblock, bool pairs, bool strict,
+                         count_stage *stage, bool every_step)
 {
     if (subblock > max_subblock)
         subblock = max_subblock;
     tally_vector_result r;
-    while (r.consumed < size) {
+    while ((kKernel || every_step) && r.consumed < size) {
         const std::size_t end = subblock_end(data, size, r.consumed, subblock);
         if (end <= r.consumed)
             break;
@@ -417,13 +339,14 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
             std::memset(copy + len, 0, padding);
             p = copy;
         }
-#if HWY_TARGET == HWY_AVX3_DL
-        // Up to one byte in eight not ASCII, counting by pairs is worth the zeros.
-        const bool ascii_first = pairs && NonAsciiSample(p, len) * 8 <= (len < 1024 ? len : 1024);
-        const std::int64_t counted = ascii_first ? CountCompressed(p, len, stage) : CountByVector(p, len, stage);
-#else
-        const std::int64_t counted = Validate(p, len) ? CountByUnit(p, len, pairs, stage) : -1;
-#endif
+        std::int64_t counted = -1;
+        if (stage == nullptr)
+            counted = Validate(p, len, strict) ? 0 : -1;
+        else if (!ByPairs(pairs, p, len))
+            counted = kGather || every_step ? CountByVector<true>(p, len, strict, *stage)
+                                            : CountByVector<false>(p, len, strict, *stage);
+        else
+            counted = kCompress || every_step ? CountCompressed(p, len, strict, *stage) : -1;
         if (counted < 0)
             break;
         r.characters += counted;
@@ -444,9 +367,9 @@ HWY_EXPORT(Scan);
 }  // namespace tally_vector
 
 tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::size_t subblock, bool pairs,
-                                      count_stage &stage) noexcept
+                                      bool strict, count_stage *stage, bool every_step) noexcept
 {
     using namespace tally_vector;
-    return HWY_DYNAMIC_DISPATCH(Scan)(data.data(), data.size(), subblock, pairs, stage);
+    return HWY_DYNAMIC_DISPATCH(Scan)(data.data(), data.size(), subblock, pairs, strict, stage, every_step);
 }
 #endif  // HWY_ONCE

@@ -24,25 +24,30 @@ struct tally_vector_result {
     std::int64_t characters = 0;  // characters among them
 };
 
-// Largest sub-block the kernel validates at once.
+// Bytes the kernel validates at once, at most (a sub-block).
 inline constexpr std::size_t tally_vector_max_subblock = 16384;
 
 #if RUNEKIT_VECTOR
 
 // Takes sub-blocks of at most `subblock` bytes from the front of data, each
 // ending at a character boundary, for as long as each one is whole legal
-// sequences (runetally's rule: encoded surrogates are legal); stops before
-// the first one that is not, and before a sequence cut off by the end of the
-// data. Everything taken is staged, ASCII by pairs if `pairs` (see
-// stage_pairs_room), so what remains for the caller starts at a character
-// boundary. Takes nothing on targets with vectors of 128 bits or none.
-// Reads only data.
+// sequences (runetally's rule: encoded surrogates are legal, unless
+// `strict`); stops before the first one that is not, and before a sequence
+// cut off by the end of the data. Everything taken is staged into stage,
+// ASCII by pairs where `pairs` allows it (see stage_pairs_room), so what
+// remains for the caller starts at a character boundary; without a stage,
+// only validated. Takes nothing on targets without vectors. Reads only data.
+// With `every_step` (the tests), every step runs on every target, also those
+// it leaves to others because they pay only where the processor has native
+// instructions for them: they then run on their portable operations.
 [[nodiscard]] tally_vector_result tally_vector_scan(std::span<const unsigned char> data, std::size_t subblock,
-                                                    bool pairs, count_stage &stage) noexcept;
+                                                    bool pairs, bool strict, count_stage *stage,
+                                                    bool every_step = false) noexcept;
 
 #else
 
-inline tally_vector_result tally_vector_scan(std::span<const unsigned char>, std::size_t, bool, count_stage &) noexcept
+inline tally_vector_result tally_vector_scan(std::span<const unsigned char>, std::size_t, bool, bool, count_stage *,
+                                             bool = false) noexcept
 {
     return {};
 }

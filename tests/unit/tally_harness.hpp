@@ -67,17 +67,31 @@ inline void use_reference()
 #endif
 }
 
-// Whether s is whole legal sequences, one after another, by the reference rule.
-inline bool whole_legal(const bytes &s)
+// The reference of scan_block and validate_block: the legal sequences at
+// the front of data, one after another by the reference rule.
+inline block_scan reference_scan(std::span<const unsigned char> data, bool strict)
 {
-    const auto *p = reinterpret_cast<const unsigned char *>(s.data());
-    for (std::size_t at = 0; at < s.size();) {
-        const std::size_t length = static_cast<std::size_t>(utf8_extra_bytes[p[at]]) + 1;
-        if (s.size() - at < length || !utf8_sequence_is_legal({p + at, length}))
-            return false;
-        at += length;
+    block_scan s;
+    while (s.consumed < data.size()) {
+        const std::size_t length = static_cast<std::size_t>(utf8_extra_bytes[data[s.consumed]]) + 1;
+        if (data.size() - s.consumed < length)
+            break;
+        if (!utf8_sequence_is_legal(data.subspan(s.consumed, length), strict)) {
+            s.invalid = true;
+            s.length = static_cast<int>(length);
+            break;
+        }
+        s.consumed += length;
+        ++s.characters;
     }
-    return true;
+    return s;
+}
+
+// Whether s is whole legal sequences, one after another, by the reference rule.
+inline bool whole_legal(const bytes &s, bool strict = false)
+{
+    const block_scan r = reference_scan(span_of(s), strict);
+    return r.consumed == s.size();
 }
 
 inline std::string same_counts(const char_tally &want, const char_tally &got)
@@ -212,12 +226,45 @@ inline std::string check_descriptors(const bytes &input, std::size_t piece)
     return "";
 }
 
+// scan_block of data through stage into t, on the path in use; on the scalar code.
+inline block_scan scan_counted(std::span<const unsigned char> data, char_tally &t, bool strict)
+{
+    count_clear(t);
+    stage.table = &t;
+    const block_scan s = scan_block(data, stage, strict);
+    count_flush(stage);
+    return s;
+}
+
+inline block_scan scalar_scan(std::span<const unsigned char> data, char_tally &t, bool strict = false)
+{
+    use_reference();
+    return scan_counted(data, t, strict);
+}
+
 #if RUNEKIT_VECTOR
 // Whether runetally's kernel takes anything on a target: it has one for
-// vectors of 256 bits or more.
+// every target with vectors; and whether it takes all legal text (with
+// vectors of 128 bits it leaves text of nearly all ASCII to the scalar scan).
 inline bool kernel_target(std::int64_t target)
 {
+    return (target & (HWY_SCALAR | HWY_EMU128)) == 0;
+}
+
+inline bool kernel_takes_all(std::int64_t target)
+{
     return (target & (HWY_AVX2 | HWY_AVX3 | HWY_AVX3_DL)) != 0;
+}
+
+// The targets to hold the kernel to the scalar scan on: those of the
+// processor and the emulated one where the build has it (the kernel runs
+// there only with every step).
+inline std::vector<std::int64_t> kernel_targets()
+{
+    std::vector<std::int64_t> all = vector_targets();
+    if ((HWY_TARGETS & HWY_EMU128) != 0)
+        all.push_back(HWY_EMU128);
+    return all;
 }
 
 // Whether s is empty or the first bytes of some legal sequence.
@@ -243,45 +290,69 @@ inline bool begins_legal_sequence(const bytes &s)
 // prefix); on input legal up to at most a last partial sequence it takes all
 // of the legal part; elsewhere it stops less than one sub-block (and a few
 // bytes of moving back) before the point where the scalar scan stops.
-// The scalar scan of data, staged into t.
-inline block_scan scalar_scan(std::span<const unsigned char> data, char_tally &t)
+// Validation alone takes at least as much (the same where it takes all).
+inline std::string check_kernel(const bytes &input, std::size_t subblock, bool strict = false)
 {
-    use_reference();
-    count_clear(t);
-    stage.table = &t;
-    const block_scan s = scan_block(data, stage, false);
-    count_flush(stage);
-    return s;
-}
-
-inline std::string check_kernel(const bytes &input, std::size_t subblock)
-{
-    const block_scan whole = scalar_scan(span_of(input), want_tally);
-    for (const std::int64_t target : vector_targets()) {
-        use_path(target);
-        count_clear(got_tally);
-        stage.table = &got_tally;
-        const bool pairs = stage_pairs_room(stage, input.size());
-        const tally_vector_result got = tally_vector_scan(span_of(input), subblock, pairs, stage);
-        count_flush(stage);
-        const bool legal_rest = !whole.invalid && begins_legal_sequence(input.substr(whole.consumed));
-        if (got.consumed > whole.consumed)
-            return "the kernel took more than the scalar scan";
-        const bool active = kernel_target(target) && subblock >= 4;
-        if (!kernel_target(target) && got.consumed != 0)
-            return "a target without the kernel took something";
-        if (active && legal_rest && got.consumed != whole.consumed)
-            return "the kernel stopped early in legal input";
-        if (active && whole.consumed >= got.consumed + std::min(subblock, tally_vector_max_subblock) + 4)
-            return "the kernel stopped more than a sub-block early";
-        const block_scan prefix = scalar_scan(span_of(input).first(got.consumed), want_tally);
-        if (prefix.consumed != got.consumed || prefix.invalid || prefix.characters != got.characters)
-            return "what the kernel took is not whole legal sequences, or miscounted";
-        if (std::string differs = same_counts(want_tally, got_tally); !differs.empty())
-            return differs + " (kernel, " + hwy::TargetName(target) + ")";
-    }
+    const block_scan whole = scalar_scan(span_of(input), want_tally, strict);
+    for (const std::int64_t target : kernel_targets())
+        for (const bool every_step : {false, true}) {
+            use_path(target);
+            count_clear(got_tally);
+            stage.table = &got_tally;
+            const bool pairs = stage_pairs_room(stage, input.size());
+            const tally_vector_result got = tally_vector_scan(span_of(input), subblock, pairs, strict, &stage, every_step);
+            count_flush(stage);
+            const std::string where = std::string(" (") + hwy::TargetName(target) + (every_step ? ", every step)" : ")");
+            const bool active = (every_step || kernel_takes_all(target)) && subblock >= 4;
+            const std::size_t valid =
+                tally_vector_scan(span_of(input), subblock, false, strict, nullptr, every_step).consumed;
+            if (valid < got.consumed || (active && valid != got.consumed))
+                return "validation alone took another length" + where;
+            const bool legal_rest = !whole.invalid && begins_legal_sequence(input.substr(whole.consumed));
+            if (got.consumed > whole.consumed)
+                return "the kernel took more than the scalar scan" + where;
+            if (!every_step && !kernel_target(target) && got.consumed != 0)
+                return "a target without the kernel took something" + where;
+            if (active && legal_rest && got.consumed != whole.consumed)
+                return "the kernel stopped early in legal input" + where;
+            if (active && whole.consumed >= got.consumed + std::min(subblock, tally_vector_max_subblock) + 4)
+                return "the kernel stopped more than a sub-block early" + where;
+            const block_scan prefix = scalar_scan(span_of(input).first(got.consumed), want_tally, strict);
+            if (prefix.consumed != got.consumed || prefix.invalid || prefix.characters != got.characters)
+                return "what the kernel took is not whole legal sequences, or miscounted" + where;
+            if (std::string differs = same_counts(want_tally, got_tally); !differs.empty())
+                return differs + where;
+        }
     use_reference();
     return "";
 }
 #endif
+
+// scan_block and validate_block on every path against the reference rule,
+// with and without `strict`: what they take, where and why they stop, and
+// (scan_block) the characters and counts.
+inline std::string check_blocks(const bytes &input)
+{
+    for (const bool strict : {false, true}) {
+        const block_scan want = reference_scan(span_of(input), strict);
+        (void)scalar_scan(span_of(input).first(want.consumed), want_tally);
+        for (const std::int64_t path : paths()) {
+            use_path(path);
+            const block_scan got = scan_counted(span_of(input), got_tally, strict);
+            const std::size_t valid = validate_block(span_of(input), strict);
+            const std::string where = std::string(strict ? " (strict" : " (") + ", path " + std::to_string(path) + ")";
+            if (got.consumed != want.consumed || got.invalid != want.invalid || got.length != want.length ||
+                got.characters != want.characters)
+                return "scan_block stopped at " + std::to_string(got.consumed) + " instead of " +
+                       std::to_string(want.consumed) + where;
+            if (valid != want.consumed)
+                return "validate_block took " + std::to_string(valid) + " instead of " + std::to_string(want.consumed) +
+                       where;
+            if (std::string differs = same_counts(want_tally, got_tally); !differs.empty())
+                return differs + " (scan_block" + where + ")";
+        }
+    }
+    use_reference();
+    return "";
+}
 }  // namespace tally_harness

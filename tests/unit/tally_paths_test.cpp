@@ -64,10 +64,10 @@ void check(const bytes &input, std::size_t piece = 65536)
 #if RUNEKIT_VECTOR
 const std::size_t subblocks[] = {1, 2, 3, 4, 5, 7, 16, 17, 24, 31, 63, 64, 65, 100, 1000, 16384, 100000};
 
-void check_kernel_at(const bytes &input, std::size_t subblock)
+void check_kernel_at(const bytes &input, std::size_t subblock, bool strict = false)
 {
-    ASSERT_EQ(check_kernel(input, subblock), "") << "sub-block " << subblock << ", input "
-                                                 << hex_dump(input.substr(0, 400));
+    ASSERT_EQ(check_kernel(input, subblock, strict), "")
+        << "sub-block " << subblock << (strict ? " (strict)" : "") << ", input " << hex_dump(input.substr(0, 400));
 }
 
 // For input that is one sub-block and not whole legal sequences: whether
@@ -75,17 +75,18 @@ void check_kernel_at(const bytes &input, std::size_t subblock)
 // check_kernel would say, at a fraction of the cost.
 std::string kernel_refuses(const bytes &input)
 {
-    for (const std::int64_t target : vector_targets()) {
-        use_path(target);
-        stage.table = &got_tally;
-        const tally_vector_result got =
-            tally_vector_scan(span_of(input), 16384, stage_pairs_room(stage, input.size()), stage);
-        if (got.consumed != 0) {
-            count_flush(stage);
-            count_clear(got_tally);
-            return std::string("the kernel took an ill-formed sub-block (") + hwy::TargetName(target) + ")";
+    for (const std::int64_t target : kernel_targets())
+        for (const bool every_step : {false, true}) {
+            use_path(target);
+            stage.table = &got_tally;
+            const tally_vector_result got = tally_vector_scan(span_of(input), 16384, stage_pairs_room(stage, input.size()),
+                                                              false, &stage, every_step);
+            if (got.consumed != 0) {
+                count_flush(stage);
+                count_clear(got_tally);
+                return std::string("the kernel took an ill-formed sub-block (") + hwy::TargetName(target) + ")";
+            }
         }
-    }
     return "";
 }
 #endif
@@ -160,7 +161,7 @@ TEST(CountingStage, PairCountersMergeBeforeTheyWrap)
     stage.pair_counts[0x61 | 0x62 << 8] = 0xFFFFFFFFu - 10;
     ASSERT_TRUE(stage_pairs_room(stage, 160));
     for (int i = 0; i < 20; ++i)
-        stage_ascii8(stage, 0x6261626162616261u);  // "abababab"
+        stage_pairs(stage, reinterpret_cast<const unsigned char *>("abababab"), 8);
     count_flush(stage);
     EXPECT_EQ(got_tally.char_counts[0x61], 0xFFFFFFFFll - 10 + 80);
     EXPECT_EQ(got_tally.char_counts[0x62], 0xFFFFFFFFll - 10 + 80);
@@ -176,10 +177,10 @@ TEST(CountingStage, ZerosThatCompleteAPairAreTakenBack)
     stage.table = &got_tally;
     unsigned char text[8] = {'b', 0, 'a'};
     ASSERT_TRUE(stage_pairs_room(stage, 16));
-    stage_ascii_bytes(stage, text, 3);
+    stage_pairs(stage, text, 3);
     stage.pairs_staged = 0xFFFFFFFFu;
     ASSERT_TRUE(stage_pairs_room(stage, 16));  // merges
-    stage_ascii_bytes(stage, text + 2, 1);
+    stage_pairs(stage, text + 2, 1);
     count_flush(stage);
     EXPECT_EQ(got_tally.char_counts[0x61], 2);
     EXPECT_EQ(got_tally.char_counts[0x62], 1);
@@ -318,4 +319,38 @@ TEST(VectorKernel, EverySequenceAcrossBoundaries)
     }
     check_kernel_at(legal, 16384);
 }
+
+// With `strict`, an encoded surrogate stops the kernel and the scan at its
+// ED byte: in nearly-ASCII text and in other text, at every place around
+// the 16-byte units and the sub-blocks; and the legal neighbours of the
+// surrogates (ED 9F BF, EE 80 80) pass.
+TEST(VectorKernel, StrictSurrogatesAcrossBoundaries)
+{
+    std::mt19937 rng(41);
+    const bytes fillers[] = {prose_text(rng, 3000), random_lengths(rng, 3000)};
+    for (const bytes &filler : fillers)
+        for (const bytes surrogate : {"\xED\xA0\x80", "\xED\xBF\xBF", "\xED\x9F\xBF\xEE\x80\x80"})
+            for (std::size_t at = 0; at < 140; at += 1 + at / 16) {
+                bytes s = filler.substr(0, at);
+                while (!s.empty() && (static_cast<unsigned char>(s.back()) & 0xC0) != 0)
+                    s.pop_back();  // no character cut in two
+                s += surrogate + filler.substr(0, 200);
+                for (const std::size_t sub : {24, 64, 16384})
+                    check_kernel_at(s, sub, true);
+                ASSERT_EQ(check_blocks(s), "") << hex_dump(s.substr(0, 400));
+            }
+}
 #endif
+
+// scan_block and validate_block, with and without `strict`, on every path
+// against the reference rule: random text with surrogates and broken bytes.
+TEST(BlockScan, ScanAndValidateAgainstTheRule)
+{
+    std::mt19937 rng(43);
+    for (int i = 0; i < 200; ++i) {
+        bytes text = i % 3 == 0 ? prose_text(rng, rng() % 3000) : random_text(rng, rng() % 3000, i % 2 ? 1 : 0);
+        if (i % 4 == 0 && !text.empty())
+            text[rng() % text.size()] = static_cast<char>(0xED);
+        ASSERT_EQ(check_blocks(text), "") << hex_dump(text.substr(0, 400));
+    }
+}

@@ -1,8 +1,10 @@
-// runetally's vector validation on every target the processor runs, against
-// the reference rule (utf8_sequence_is_legal, one sequence after another):
-// every lead with every second byte and chosen later bytes, at offsets that
-// put it across the vectors, cut short at the end of the data, and random
-// text with a byte broken.
+// runetally's vector validation on every target the processor runs (and
+// the emulated one), against the reference rule (utf8_sequence_is_legal, one
+// sequence after another, with and without `strict`): every lead with every
+// second byte and chosen later bytes, at offsets that put it across the
+// vectors, cut short at the end of the data, and random text with a byte
+// broken. And the kernel's operations with a native form held to their
+// portable form.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -17,24 +19,71 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include "vector_ops-inl.hpp"
 #include "vector_validate-inl.hpp"
 
 HWY_BEFORE_NAMESPACE();
 namespace tally_validate_test {
 namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+namespace tv = tally_vector::HWY_NAMESPACE;
+
 // Validate on data with zeros before and after it, as the kernel gives it a
 // sub-block: 1 or 0, or -1 on a target without the kernel.
-int ValidPadded(const unsigned char *data, std::size_t size)
+int ValidPadded(const unsigned char *data, std::size_t size, bool strict)
 {
-#if TALLY_KERNEL_TARGET
+#if HWY_TARGET == HWY_SCALAR
+    (void)data, (void)size, (void)strict;
+    return -1;
+#else
     alignas(64) static unsigned char buffer[128 + 16384 + 128];
     std::memset(buffer, 0, sizeof buffer);
     std::memcpy(buffer + 128, data, size);
-    return tally_vector::HWY_NAMESPACE::Validate(buffer + 128, size) ? 1 : 0;
+    return tv::Validate(buffer + 128, size, strict) ? 1 : 0;
+#endif
+}
+
+// The native and the portable forms of CompressInto (bytes, 32-bit lanes)
+// and PickStarts on random bytes (at least 128 readable) and a random
+// mask: "" when they agree on the lanes that count.
+std::string NativeAsPortable(const unsigned char *bytes, std::uint64_t mask_bits)
+{
+#if HWY_TARGET == HWY_SCALAR
+    (void)bytes, (void)mask_bits;
+    return "";
 #else
-    (void)data;
-    (void)size;
-    return -1;
+    const tv::D8 d;
+    std::uint8_t bits[8];
+    for (int i = 0; i < 8; ++i)
+        bits[i] = static_cast<std::uint8_t>(mask_bits >> (8 * i));
+    const auto mask = hn::LoadMaskBits(d, bits);
+    const std::size_t n = hn::CountTrue(d, mask);
+    alignas(64) std::uint8_t native[128] = {}, portable[128] = {};
+    if (tv::CompressInto(d, hn::LoadU(d, bytes), mask, native) != n ||
+        tv::CompressPortable(d, hn::LoadU(d, bytes), mask, portable) != n || std::memcmp(native, portable, n) != 0)
+        return "CompressInto, bytes";
+    const hn::CappedTag<std::uint32_t, 16> d32;
+    const auto mask32 = hn::LoadMaskBits(d32, bits);
+    const std::size_t n32 = hn::CountTrue(d32, mask32);
+    std::uint32_t words[16], native32[32] = {}, portable32[32] = {};
+    std::memcpy(words, bytes, sizeof words);
+    const auto points = hn::LoadU(d32, words);
+    if (tv::CompressInto(d32, points, mask32, native32) != n32 ||
+        tv::CompressPortable(d32, points, mask32, portable32) != n32 ||
+        std::memcmp(native32, portable32, 4 * n32) != 0)
+        return "CompressInto, 32-bit lanes";
+    const hn::Vec<tv::D8> v[4] = {hn::LoadU(d, bytes), hn::LoadU(d, bytes + 1), hn::LoadU(d, bytes + 2),
+                                  hn::LoadU(d, bytes + 3)};
+    hn::Vec<tv::D8> b[4], c[4];
+    tv::PickStarts(d, bytes, v, mask, b, 4);
+    tv::PickStartsPortable(d, bytes, mask, c, 4);
+    for (int k = 0; k < 4; ++k) {
+        hn::Store(b[k], d, native);
+        hn::Store(c[k], d, portable);
+        if (std::memcmp(native, portable, n) != 0)
+            return "PickStarts, stream " + std::to_string(k);
+    }
+    return "";
 #endif
 }
 }  // namespace HWY_NAMESPACE
@@ -44,22 +93,28 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace tally_validate_test {
 HWY_EXPORT(ValidPadded);
+HWY_EXPORT(NativeAsPortable);
 
 using tally_harness::bytes;
 
-std::vector<std::int64_t> ran;
+using tally_harness::kernel_targets;
 
-// "" when every target agrees with the reference on s.
-std::string check(const bytes &s)
+// "" when every target agrees with the reference on s, by runetally's rule
+// and, if `strict_too`, by the strict one.
+std::string check(const bytes &s, bool strict_too = true)
 {
-    const bool want = tally_harness::whole_legal(s);
-    for (const std::int64_t target : vector_targets()) {
-        hwy::SetSupportedTargetsForTest(target);
-        if (std::find(ran.begin(), ran.end(), target) == ran.end())
-            ran.push_back(target);
-        const int got = HWY_DYNAMIC_DISPATCH(ValidPadded)(reinterpret_cast<const unsigned char *>(s.data()), s.size());
-        if (got >= 0 && (got == 1) != want)
-            return std::string(want ? "refused" : "accepted") + " on " + hwy::TargetName(target) + ": " + hex_dump(s);
+    for (const bool strict : {false, true}) {
+        if (strict && !strict_too)
+            break;
+        const bool want = tally_harness::whole_legal(s, strict);
+        for (const std::int64_t target : kernel_targets()) {
+            tally_harness::use_path(target);
+            const int got =
+                HWY_DYNAMIC_DISPATCH(ValidPadded)(reinterpret_cast<const unsigned char *>(s.data()), s.size(), strict);
+            if (got >= 0 && (got == 1) != want)
+                return std::string(want ? "refused" : "accepted") + (strict ? " (strict)" : "") + " on " +
+                       hwy::TargetName(target) + ": " + hex_dump(s);
+        }
     }
     return "";
 }
@@ -77,23 +132,25 @@ TEST(VectorValidation, EverySequenceAcrossVectors)
                         bytes s(prefix, 'x');
                         s += {static_cast<char>(b0), static_cast<char>(b1), static_cast<char>(b2),
                               static_cast<char>(b3)};
-                        ASSERT_EQ(check(s + "z"), "");
+                        const bool strict_too = prefix == 61 || b0 == 0xED;
+                        ASSERT_EQ(check(s + "z", strict_too), "");
                         // Cut short by the end of the data, after one to three bytes.
                         for (std::size_t keep = 1; keep <= 3 && b3 == 0x80; ++keep) {
-                            ASSERT_EQ(check(s.substr(0, prefix + keep)), "");
+                            ASSERT_EQ(check(s.substr(0, prefix + keep), strict_too), "");
                         }
                     }
                 }
-    hwy::SetSupportedTargetsForTest(0);
-    EXPECT_EQ(targets_not_run(ran), "");
+    tally_harness::use_reference();
+    EXPECT_EQ(targets_not_run(tally_harness::ran), "");
 }
 
 TEST(VectorValidation, RandomTextWithABrokenByte)
 {
     static const char *const pieces[] = {"a", " ", "\n", "\xC3\xA9", "\xE2\x82\xAC", "\xED\xA0\x80", "\xEF\xBF\xBF",
-                                         "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF", "\xDF\xBF", "\xE0\xA0\x80"};
+                                         "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF", "\xDF\xBF", "\xE0\xA0\x80",
+                                         "\xED\x9F\xBF", "\xED\xBF\xBF"};
     std::mt19937 rng(25);
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 10000; ++i) {
         bytes s;
         const std::size_t size = rng() % 300;
         while (s.size() < size)
@@ -102,7 +159,28 @@ TEST(VectorValidation, RandomTextWithABrokenByte)
             s[rng() % s.size()] = static_cast<char>(rng() % 256);
         ASSERT_EQ(check(s), "");
     }
-    hwy::SetSupportedTargetsForTest(0);
+    tally_harness::use_reference();
+}
+
+// Where a target has a native form of an operation (VBMI2's byte
+// compression and VBMI's byte permutation on AVX3_DL, AVX-512's compression
+// of 32-bit lanes on AVX3 too), it gives what the portable form, which
+// every other target runs, gives.
+TEST(VectorOperations, NativeAsPortable)
+{
+    std::mt19937_64 rng(31);
+    alignas(64) unsigned char data[128];
+    for (int i = 0; i < 3000; ++i) {
+        for (unsigned char &b : data)
+            b = static_cast<unsigned char>(rng());
+        const std::uint64_t masks[] = {rng(), rng() & rng(), rng() | rng(), 0, ~std::uint64_t{0}};
+        for (const std::uint64_t mask : masks)
+            for (const std::int64_t target : kernel_targets()) {
+                tally_harness::use_path(target);
+                ASSERT_EQ(HWY_DYNAMIC_DISPATCH(NativeAsPortable)(data, mask), "") << hwy::TargetName(target);
+            }
+    }
+    tally_harness::use_reference();
 }
 }  // namespace tally_validate_test
 #endif  // HWY_ONCE

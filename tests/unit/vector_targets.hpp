@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -24,11 +26,30 @@ inline const std::vector<std::int64_t> &vector_targets() noexcept
     return targets;
 }
 
+// The targets that RUNEKIT_VECTOR_TARGET leaves to be chosen (README,
+// "Developing"): the one it names and every lesser one; all without it.
+inline std::int64_t targets_allowed() noexcept
+{
+    const char *name = std::getenv("RUNEKIT_VECTOR_TARGET");
+    if (name == nullptr)
+        return ~std::int64_t{0};
+    const struct {
+        const char *name;
+        std::int64_t target;
+    } names[] = {{"avx3_dl", HWY_AVX3_DL}, {"avx3", HWY_AVX3}, {"avx2", HWY_AVX2},
+                 {"sse4", HWY_SSE4},       {"ssse3", HWY_SSSE3}, {"neon", HWY_NEON}};
+    for (const auto &entry : names)
+        if (std::strcmp(name, entry.name) == 0)
+            return ~(entry.target - 1);
+    return 0;
+}
+
 // The x86 targets built here whose instruction sets (HWY_TARGET_STR of
 // hwy/ops/set_macros-inl.h, each with the lesser targets' lists; "sse4.2"
 // lets the compiler use popcnt as well) the compiler's own reading of the
 // processor finds, leaving out AVX-VNNI, which no kernel uses (the dispatch
 // test disassembles the programs for it). Elsewhere the baseline target.
+// Only those RUNEKIT_VECTOR_TARGET allows.
 inline std::int64_t processor_targets() noexcept
 {
 #if HWY_ARCH_X86
@@ -50,9 +71,9 @@ inline std::int64_t processor_targets() noexcept
 #undef RUNEKIT_HAS
     const std::int64_t found = (ssse3 ? HWY_SSSE3 : 0) | (sse4 ? HWY_SSE4 : 0) | (avx2 ? HWY_AVX2 : 0) |
                                (avx3 ? HWY_AVX3 : 0) | (avx3_dl ? HWY_AVX3_DL : 0);
-    return found & HWY_TARGETS;
+    return found & HWY_TARGETS & targets_allowed();
 #else
-    return HWY_STATIC_TARGET & ~(HWY_SCALAR | HWY_EMU128);
+    return HWY_STATIC_TARGET & ~(HWY_SCALAR | HWY_EMU128) & targets_allowed();
 #endif
 }
 

@@ -25,13 +25,12 @@
 inline constexpr std::size_t flip_vector_padding = 80;
 
 // Which code points below U+10000 may join a grapheme cluster with a
-// neighbour, for lines reversed by clusters: bit b of groups[k] stands for
-// the 32 code points from U+(k << 8 | b << 5) and is clear only once none
-// of them is known to join. rows[r] is the byte that groups[16r .. 16r + 16)
-// all hold, where they hold one; the first mixed_rows of `mixed` are the
-// other rows. The reversal by clusters owns the table (joining_learnt).
-// With `portable`, every target looks it up as those without byte permutes
-// over tables of 128 do (the tests hold the two forms to each other).
+// neighbour, as the reversal by clusters, its owner, has learnt: bit b of
+// groups[k] stands for the 32 code points from U+(k << 8 | b << 5) and is
+// clear only once none of them is known to join. rows[r] is the byte that
+// groups[16r .. 16r + 16) all hold, where they hold one; `mixed` lists the
+// other rows. With `portable`, every target looks it up in the portable form
+// (the tests hold it to AVX3_DL's byte permutes).
 struct joining_table {
     std::array<std::uint8_t, 256> groups;
     std::array<std::uint8_t, 16> rows;
@@ -79,18 +78,15 @@ struct joining_table {
                                             const joining_table *joining = nullptr) noexcept;
 
 #else
-
 inline bool flip_vector_reverse(std::span<const unsigned char>, unsigned char *, const joining_table * = nullptr) noexcept
 {
     return false;
 }
-
 inline std::size_t flip_vector_lines(const unsigned char *, std::size_t, unsigned char *, std::size_t,
                                      std::uint64_t *, const joining_table * = nullptr) noexcept
 {
     return 0;
 }
-
 #endif
 
 // reverse_line's contract, through the vector kernel where it applies.

@@ -4,6 +4,7 @@
 #include "flip.hpp"
 
 #include "line_io.hpp"
+#include "vector_reverse.hpp"
 
 namespace {
 // Output is gathered in blocks of this size (more for a longer line).

@@ -6,7 +6,8 @@
 #include <span>
 
 #include "reverse.hpp"
-#include "vector_reverse.hpp"
+
+struct joining_table;  // see vector_reverse.hpp
 
 enum class flip_end { done, no_memory, read_error, write_error, truncated };
 

@@ -16,9 +16,8 @@
 // first line that is not taken is left to the reader and reverse_line.
 #include "vector_reverse.hpp"
 
+#include <algorithm>
 #include <cstdint>
-
-#include "utf8.hpp"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "vector_reverse.cpp"
@@ -31,19 +30,10 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
 #if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
-
 // No vector instructions: every line goes to reverse_line.
-bool Reverse(const unsigned char *, std::size_t, unsigned char *, const joining_table *)
-{
-    return false;
-}
-
+bool Reverse(const unsigned char *, std::size_t, unsigned char *, const joining_table *) { return false; }
 std::size_t ReverseLines(const unsigned char *, std::size_t, unsigned char *, std::size_t, std::uint64_t *,
-                         const joining_table *)
-{
-    return 0;
-}
-
+                         const joining_table *) { return 0; }
 #else
 
 using D8 = hn::CappedTag<std::uint8_t, 64>;
@@ -62,7 +52,7 @@ HWY_INLINE V8 LoadLine(D8 d, const unsigned char *line, std::size_t n, std::ptrd
     const auto lanes = static_cast<std::ptrdiff_t>(hn::Lanes(d));
     const std::ptrdiff_t below = first < 0 ? (-first < lanes ? -first : lanes) : 0;
     std::ptrdiff_t upto = static_cast<std::ptrdiff_t>(n) - first;
-    upto = upto < 0 ? 0 : upto > lanes ? lanes : upto;
+    upto = std::clamp(upto, std::ptrdiff_t{0}, lanes);
     const auto inside = hn::AndNot(hn::FirstN(d, static_cast<std::size_t>(below)), hn::FirstN(d, static_cast<std::size_t>(upto)));
     return hn::IfThenElseZero(inside, v);
 }
@@ -95,13 +85,10 @@ struct Neighbours {
 HWY_INLINE V8 LookupGroups(D8 d, const joining_table &joining, V8 row, V8 column)
 {
 #if HWY_TARGET == HWY_AVX3_DL
-    if (!joining.portable) {
-        const V8 index = hn::Or(hn::ShiftLeft<4>(row), column);
-        const auto quarter = [&](int part) { return hn::LoadU(d, joining.groups.data() + 64 * part).raw; };
-        const __m512i low = _mm512_permutex2var_epi8(quarter(0), index.raw, quarter(1));
-        const __m512i high = _mm512_permutex2var_epi8(quarter(2), index.raw, quarter(3));
-        return V8{_mm512_mask_blend_epi8(_mm512_movepi8_mask(index.raw), low, high)};
-    }
+    const auto part = [&](int k) { return hn::LoadU(d, joining.groups.data() + 64 * k).raw; };
+    if (const __m512i index = hn::Or(hn::ShiftLeft<4>(row), column).raw; !joining.portable)
+        return V8{_mm512_mask_blend_epi8(_mm512_movepi8_mask(index), _mm512_permutex2var_epi8(part(0), index, part(1)),
+                                         _mm512_permutex2var_epi8(part(2), index, part(3)))};
 #endif
     V8 found = hn::TableLookupBytes(hn::LoadDup128(d, joining.rows.data()), row);
     for (std::size_t i = 0; i < joining.mixed_rows; ++i) {

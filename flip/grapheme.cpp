@@ -108,10 +108,11 @@ struct character {
     return {extra + 1, valid ? c : no_character};
 }
 
-// True if the code point of `c` can join a neighbour (no_character cannot).
+// True if the code point of `c` can join a neighbour (no_character cannot,
+// nor can ASCII in a line: only CR joins, with the LF that ends the line).
 [[nodiscard]] bool joins(const character &c) noexcept
 {
-    return c.code_point != no_character && can_join(c.code_point);
+    return c.code_point >= 0x80 && c.code_point != no_character && can_join(c.code_point);
 }
 
 // True when no code point of `line` can join a cluster with a neighbour, so

@@ -194,6 +194,9 @@ HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned c
             wrong = hn::Or(wrong, MayJoin(d, v, *joining));
         // Lanes before the line start do not count.
         bad = hn::Or(bad, first < 0 ? hn::IfThenZeroElse(hn::FirstN(d, static_cast<std::size_t>(-first)), wrong) : wrong);
+        // By clusters a line is often left (combining marks): at once.
+        if (by_clusters && !hn::AllFalse(di, hn::Lt(hn::BitCast(di, bad), hn::Zero(di))))
+            return false;
         const V8 chosen = TurnCharacters(d, v);
         hn::StoreU(ReverseBytes(d, chosen), d, out + done);
     }

@@ -32,9 +32,8 @@ constexpr std::size_t output_bytes = std::size_t{1} << 20;
     return {reserve_bytes(out.bytes, needed) ? flip_end::done : flip_end::no_memory, 0, 0, {}};
 }
 
-// Takes from the reader's block the whole lines that the vector kernel
-// takes (see flip_vector_lines), as many as fit in `out`, and writes them
-// reversed behind what `out` holds; read_line hands out the next line.
+// Hands the whole lines of the reader's block to the vector kernel (see
+// flip_vector_lines); read_line hands out the line it leaves.
 void vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number,
                   const joining_table *joining) noexcept
 {

@@ -16,7 +16,6 @@
 // first line that is not taken is left to the reader and reverse_line.
 #include "vector_reverse.hpp"
 
-#include <algorithm>
 #include <cstdint>
 
 #undef HWY_TARGET_INCLUDE
@@ -52,7 +51,7 @@ HWY_INLINE V8 LoadLine(D8 d, const unsigned char *line, std::size_t n, std::ptrd
     const auto lanes = static_cast<std::ptrdiff_t>(hn::Lanes(d));
     const std::ptrdiff_t below = first < 0 ? (-first < lanes ? -first : lanes) : 0;
     std::ptrdiff_t upto = static_cast<std::ptrdiff_t>(n) - first;
-    upto = std::clamp(upto, std::ptrdiff_t{0}, lanes);
+    upto = upto < 0 ? 0 : upto > lanes ? lanes : upto;
     const auto inside = hn::AndNot(hn::FirstN(d, static_cast<std::size_t>(below)), hn::FirstN(d, static_cast<std::size_t>(upto)));
     return hn::IfThenElseZero(inside, v);
 }
@@ -203,9 +202,15 @@ HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned c
     return hn::AllFalse(di, hn::Lt(hn::BitCast(di, bad), hn::Zero(di)));
 }
 
+// By clusters, out of line: the loop below stays that of the reversal by characters.
+HWY_NOINLINE bool ReverseClusters(const unsigned char *line, std::size_t n, unsigned char *out, const joining_table *joining)
+{
+    return ReverseLine<true>(line, n, out, joining);
+}
+
 bool Reverse(const unsigned char *line, std::size_t n, unsigned char *out, const joining_table *joining)
 {
-    return joining != nullptr ? ReverseLine<true>(line, n, out, joining) : ReverseLine<false>(line, n, out, nullptr);
+    return joining != nullptr ? ReverseClusters(line, n, out, joining) : ReverseLine<false>(line, n, out, nullptr);
 }
 
 // flip_vector_lines's work.
@@ -245,7 +250,7 @@ std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned c
                 const auto v = hn::LoadU(d, text + end - done - lanes);
                 hn::StoreU(ReverseBytes(d, v), d, out + at + done);
             }
-        } else if (joining != nullptr ? !ReverseLine<true>(text + at, n, out + at, joining)
+        } else if (joining != nullptr ? !ReverseClusters(text + at, n, out + at, joining)
                                       : !ReverseLine<false>(text + at, n, out + at, nullptr)) {
             break;  // left to the reader and reverse_line
         }

@@ -78,15 +78,10 @@ struct joining_table {
                                             const joining_table *joining = nullptr) noexcept;
 
 #else
-inline bool flip_vector_reverse(std::span<const unsigned char>, unsigned char *, const joining_table * = nullptr) noexcept
-{
-    return false;
-}
+inline bool flip_vector_reverse(std::span<const unsigned char>, unsigned char *,
+                                const joining_table * = nullptr) noexcept { return false; }
 inline std::size_t flip_vector_lines(const unsigned char *, std::size_t, unsigned char *, std::size_t,
-                                     std::uint64_t *, const joining_table * = nullptr) noexcept
-{
-    return 0;
-}
+                                     std::uint64_t *, const joining_table * = nullptr) noexcept { return 0; }
 #endif
 
 // reverse_line's contract, through the vector kernel where it applies.

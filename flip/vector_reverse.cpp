@@ -202,20 +202,15 @@ HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned c
     return hn::AllFalse(di, hn::Lt(hn::BitCast(di, bad), hn::Zero(di)));
 }
 
-// By clusters, out of line: the loop below stays that of the reversal by characters.
-HWY_NOINLINE bool ReverseClusters(const unsigned char *line, std::size_t n, unsigned char *out, const joining_table *joining)
-{
-    return ReverseLine<true>(line, n, out, joining);
-}
-
 bool Reverse(const unsigned char *line, std::size_t n, unsigned char *out, const joining_table *joining)
 {
-    return joining != nullptr ? ReverseClusters(line, n, out, joining) : ReverseLine<false>(line, n, out, nullptr);
+    return joining != nullptr ? ReverseLine<true>(line, n, out, joining) : ReverseLine<false>(line, n, out, nullptr);
 }
 
-// flip_vector_lines's work.
-std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
-                         std::uint64_t *lines, const joining_table *joining)
+// flip_vector_lines's work, a loop of its own by characters and by clusters.
+template <bool by_clusters>
+HWY_INLINE std::size_t TakeLines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
+                                 std::uint64_t *lines, const joining_table *joining)
 {
     const D8 d;
     const hn::RebindToSigned<D8> di;
@@ -250,8 +245,7 @@ std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned c
                 const auto v = hn::LoadU(d, text + end - done - lanes);
                 hn::StoreU(ReverseBytes(d, v), d, out + at + done);
             }
-        } else if (joining != nullptr ? !ReverseClusters(text + at, n, out + at, joining)
-                                      : !ReverseLine<false>(text + at, n, out + at, nullptr)) {
+        } else if (!ReverseLine<by_clusters>(text + at, n, out + at, joining)) {
             break;  // left to the reader and reverse_line
         }
         out[end] = '\n';
@@ -260,6 +254,13 @@ std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned c
     }
     *lines += count;
     return at;
+}
+
+std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
+                         std::uint64_t *lines, const joining_table *joining)
+{
+    return joining != nullptr ? TakeLines<true>(text, size, out, room, lines, joining)
+                              : TakeLines<false>(text, size, out, room, lines, nullptr);
 }
 
 #endif  // HWY_TARGET

@@ -16,6 +16,7 @@
 // first line that is not taken is left to the reader and reverse_line.
 #include "vector_reverse.hpp"
 
+#include <algorithm>
 #include <cstdint>
 
 #undef HWY_TARGET_INCLUDE
@@ -51,7 +52,7 @@ HWY_INLINE V8 LoadLine(D8 d, const unsigned char *line, std::size_t n, std::ptrd
     const auto lanes = static_cast<std::ptrdiff_t>(hn::Lanes(d));
     const std::ptrdiff_t below = first < 0 ? (-first < lanes ? -first : lanes) : 0;
     std::ptrdiff_t upto = static_cast<std::ptrdiff_t>(n) - first;
-    upto = upto < 0 ? 0 : upto > lanes ? lanes : upto;
+    upto = std::clamp(upto, std::ptrdiff_t{0}, lanes);
     const auto inside = hn::AndNot(hn::FirstN(d, static_cast<std::size_t>(below)), hn::FirstN(d, static_cast<std::size_t>(upto)));
     return hn::IfThenElseZero(inside, v);
 }
@@ -189,8 +190,7 @@ HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned c
                            LoadLine(d, line, n, first + 1, edge), LoadLine(d, line, n, first + 2, edge),
                            LoadLine(d, line, n, first + 3, edge)};
         V8 wrong = OutOfDomain(d, v);
-        if constexpr (by_clusters)
-            wrong = hn::Or(wrong, MayJoin(d, v, *joining));
+        wrong = by_clusters ? hn::Or(wrong, MayJoin(d, v, *joining)) : wrong;
         // Lanes before the line start do not count.
         bad = hn::Or(bad, first < 0 ? hn::IfThenZeroElse(hn::FirstN(d, static_cast<std::size_t>(-first)), wrong) : wrong);
         // By clusters a line is often left (combining marks): at once.

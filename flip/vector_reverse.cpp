@@ -86,9 +86,8 @@ HWY_INLINE V8 LookupGroups(D8 d, const joining_table &joining, V8 row, V8 column
 {
 #if HWY_TARGET == HWY_AVX3_DL
     const auto part = [&](int k) { return hn::LoadU(d, joining.groups.data() + 64 * k).raw; };
-    if (const __m512i index = hn::Or(hn::ShiftLeft<4>(row), column).raw; !joining.portable)
-        return V8{_mm512_mask_blend_epi8(_mm512_movepi8_mask(index), _mm512_permutex2var_epi8(part(0), index, part(1)),
-                                         _mm512_permutex2var_epi8(part(2), index, part(3)))};
+    if (const __m512i i = hn::Or(hn::ShiftLeft<4>(row), column).raw; !joining.portable)  // the high bit picks a half
+        return V8{_mm512_mask_blend_epi8(_mm512_movepi8_mask(i), _mm512_permutex2var_epi8(part(0), i, part(1)), _mm512_permutex2var_epi8(part(2), i, part(3)))};
 #endif
     V8 found = hn::TableLookupBytes(hn::LoadDup128(d, joining.rows.data()), row);
     for (std::size_t i = 0; i < joining.mixed_rows; ++i) {

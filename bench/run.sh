@@ -8,8 +8,8 @@
 # a pipe, into /dev/null, for each code path the processor has: the AVX-512
 # and AVX2 vector kernels and the scalar fallback (chosen through the
 # variable RUNEKIT_VECTOR_TARGET, see README.md, "Developing"). Then peak
-# memory (GNU time), runeflip -g against runeflip (prose, cjk, and the "nfd"
-# corpus of combining marks), the start-up time on a one-character input, and
+# memory (GNU time), runeflip -g against runeflip on each path (prose, cjk,
+# and the "nfd" corpus of combining marks), the start-up time on a one-character input, and
 # runeflip's memory on long lines (the "mixed" corpus), and, last, runetally
 # -l and the table over about ten thousand files against isutf8, through
 # xargs and with --files0-from; memory against the number of names; -m
@@ -126,16 +126,23 @@ for kind in prose cjk wide; do
 done
 
 # runeflip -g against runeflip on the same corpora, and on decomposed text
-# whose every other letter carries a combining mark (the slow path's worst).
+# whose every other letter carries a combining mark (the slow path's worst),
+# for each code path; -g writes the same on every path.
 echo
 for kind in prose cjk nfd; do
   corpus=$(corpus_of "$kind")
   bytes=$(stat -c %s "$corpus")
-  g_s=$(median_of '"$flip" -g < "$corpus"' "$runs")
-  plain_s=$(median_of '"$flip" < "$corpus"' "$runs")
-  rss=$(peak_kib '/usr/bin/time -f %M "$flip" -g < "$corpus"')
-  echo "runeflip -g, $kind: $(mbps "$bytes" "$g_s") MB/s, runeflip $(mbps "$bytes" "$plain_s") MB/s" \
-       "($(awk -v a="$plain_s" -v b="$g_s" 'BEGIN { printf "%.2f", a / b }')x), peak RSS $rss KiB"
+  want_g=$(RUNEKIT_VECTOR_TARGET=scalar "$flip" -g < "$corpus" | md5sum)
+  for path in "${paths[@]}"; do
+    export RUNEKIT_VECTOR_TARGET=$path
+    g_s=$(median_of '"$flip" -g < "$corpus"' "$runs")
+    plain_s=$(median_of '"$flip" < "$corpus"' "$runs")
+    rss=$(peak_kib '/usr/bin/time -f %M "$flip" -g < "$corpus"')
+    [ "$("$flip" -g < "$corpus" | md5sum)" = "$want_g" ] || { echo "runeflip -g $path: OUTPUT DIFFERS" >&2; exit 1; }
+    unset RUNEKIT_VECTOR_TARGET
+    echo "runeflip -g, $kind, $(name "$path"): $(mbps "$bytes" "$g_s") MB/s, runeflip $(mbps "$bytes" "$plain_s") MB/s" \
+         "($(awk -v a="$plain_s" -v b="$g_s" 'BEGIN { printf "%.2f", a / b }')x), peak RSS $rss KiB"
+  done
 done
 
 # Start-up: a one-character input, many runs, beside a program that does

@@ -32,9 +32,23 @@ constexpr std::size_t output_bytes = std::size_t{1} << 20;
     return {reserve_bytes(out.bytes, needed) ? flip_end::done : flip_end::no_memory, 0, 0, {}};
 }
 
+// Hands the whole lines of the reader's block to the vector kernel (see
+// flip_vector_lines); read_line hands out the line it leaves.
+void vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number,
+                  const joining_table *joining) noexcept
+{
+    // The reader's and the output's padding cover the vector kernel's.
+    static_assert(line_padding >= flip_vector_padding);
+    if (r.start >= r.end)
+        return;
+    const std::size_t taken = flip_vector_lines(r.block.data() + r.start, r.end - r.start, out.bytes.data() + out.used,
+                                                out.bytes.size - out.used, &line_number, joining);
+    r.start += taken;
+    out.used += taken;
+}
 }  // namespace
 
-flip_outcome flip_stream(int in, int fd, bool by_line, line_reverser reverser) noexcept
+flip_outcome flip_stream(int in, int fd, bool by_line, const line_reverser *reverser) noexcept
 {
     line_reader reader;
     output_buffer out;
@@ -47,7 +61,7 @@ flip_outcome flip_stream(int in, int fd, bool by_line, line_reverser reverser) n
         // it applies; the next line, whatever it is, comes from read_line.
         // With a reverser, only the lines whose characters are each a
         // cluster of their own, which it too reverses by characters.
-        flip_vector_lines(reader, out, line_number, reverser != nullptr);
+        vector_lines(reader, out, line_number, reverser != nullptr ? reverser->joining : nullptr);
         if (int error = by_line ? flush_output(out, fd) : 0; error != 0)
             return {flip_end::write_error, error, 0, {}};
         const read_status got = read_line(reader, line);
@@ -59,7 +73,7 @@ flip_outcome flip_stream(int in, int fd, bool by_line, line_reverser reverser) n
         if (const flip_outcome room = reserve_output(out, fd, line.size() + 1); room.end != flip_end::done)
             return room;
         unsigned char *to = out.bytes.data() + out.used;
-        const reverse_result r = reverser != nullptr ? reverser(line, to) : reverse_line_fast(line, to);
+        const reverse_result r = reverser != nullptr ? reverser->reverse(line, to) : reverse_line_fast(line, to);
         if (r.status == reverse_status::truncated)
             return ended(out, fd, {flip_end::truncated, 0, line_number + 1, r});
         out.used += static_cast<std::size_t>(r.length);

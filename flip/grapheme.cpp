@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 
 #include <utf8proc.h>
 
@@ -11,10 +12,10 @@
 #include "vector_reverse.hpp"
 
 namespace {
-// can_join's answers, learnt from the library a block of 256 code points at
-// a time, when a code point of the block is first asked about: no table is
-// built at start-up, and text of a few scripts touches few blocks.
-constexpr std::uint32_t code_points = 0x110000, block_size = 256;
+// can_join's answers, learnt from the library a block of 4096 code points
+// at a time, when a code point of the block is first asked about: no table
+// is built at start-up, and text of a few scripts touches few blocks.
+constexpr std::uint32_t code_points = 0x110000, block_size = 4096;
 std::array<std::uint64_t, code_points / 64> joining;
 std::array<bool, code_points / block_size> block_learnt;
 
@@ -43,64 +44,40 @@ std::array<bool, code_points / block_size> block_learnt;
     }
 }
 
-static_assert(block_size == 8 * 32, "a block is one byte of flip_vector_joining");
+// What the vector kernel is told (see joining_table): every group set
+// until its block, a row of the table, is learnt.
+joining_table kernel_table = [] {
+    joining_table t{};
+    t.groups.fill(0xFF);
+    t.rows.fill(0xFF);
+    return t;
+}();
 
 // Also tells the vector kernel, for a block below U+10000, which of its
-// eight groups of 32 code points hold none that joins (flip_vector_joining's
-// byte `block`).
+// groups of 32 code points hold none that joins.
 void learn_block(std::uint32_t block) noexcept
 {
     for (std::uint32_t c = block * block_size; c < (block + 1) * block_size; ++c)
         if (class_joins(utf8proc_get_property(static_cast<utf8proc_int32_t>(c))->boundclass))
             joining[c / 64] |= std::uint64_t{1} << (c % 64);
     block_learnt[block] = true;
-#if RUNEKIT_VECTOR
-    if (block < flip_vector_joining.size()) {
-        std::uint8_t groups = 0;
-        for (std::uint32_t g = 0; g < 8; ++g)
-            if ((joining[block * 4 + g / 2] >> (32 * (g % 2)) & 0xFFFF'FFFFu) != 0)
-                groups |= static_cast<std::uint8_t>(1u << g);
-        flip_vector_joining[block] = groups;
-    }
-#endif
+    static_assert(block_size == 16 * 8 * 32, "a block is a row of joining_table");
+    if (block >= kernel_table.rows.size())
+        return;
+    const std::span<std::uint8_t, 16> groups{kernel_table.groups.data() + 16 * block, 16};
+    std::fill(groups.begin(), groups.end(), 0);
+    for (std::uint32_t g = 0; g < 8 * groups.size(); ++g)
+        if ((joining[block * 64 + g / 2] >> (32 * (g % 2)) & 0xFFFF'FFFFu) != 0)
+            groups[g / 8] |= static_cast<std::uint8_t>(1u << (g % 8));
+    if (std::all_of(groups.begin(), groups.end(), [&](std::uint8_t g) { return g == groups[0]; }))
+        kernel_table.rows[block] = groups[0];
+    else
+        kernel_table.mixed[kernel_table.mixed_rows++] = static_cast<std::uint8_t>(block);
 }
-
-// Per byte: 1 if no well-formed character that it begins can join a
-// neighbour (every byte below 0xC0), 2 if one can, 0 for a lead not yet
-// known. A lead is learnt when it is first met, a block at a time up to the
-// first block with a code point that joins.
-constexpr std::array<std::uint8_t, 256> leads_unknown() noexcept
-{
-    std::array<std::uint8_t, 256> kinds{};
-    for (int b = 0; b < 0xC0; ++b)
-        kinds[b] = 1;
-    return kinds;
-}
-std::array<std::uint8_t, 256> byte_kind = leads_unknown();
 
 // The least value of a well-formed sequence, by continuation bytes: below
 // it, the form is overlong.
 constexpr std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
-
-[[nodiscard]] bool lead_alone(unsigned char lead) noexcept
-{
-    std::uint8_t &kind = byte_kind[lead];
-    if (kind == 0) {
-        // The code points of the lead's well-formed sequences, a range of
-        // whole words of `joining` (none for C0, C1 and F5 and above).
-        const auto extra = static_cast<std::size_t>(utf8_extra_bytes[lead]);
-        const std::uint32_t bits = (0x7Fu >> (extra + 1)) & lead;
-        const std::uint32_t first = extra > 3 ? code_points : std::max(bits << (6 * extra), least[extra]);
-        const std::uint32_t end = std::min((bits + 1) << (6 * extra), code_points);
-        kind = 1;
-        for (std::uint32_t c = first; c < end && kind == 1; c += 64) {
-            if (!block_learnt[c / block_size])
-                learn_block(c / block_size);
-            kind = joining[c / 64] != 0 ? 2 : 1;
-        }
-    }
-    return kind == 1;
-}
 
 // The code point of a sequence that is not a well-formed character.
 constexpr std::uint32_t no_character = 0xFFFF'FFFF;
@@ -131,10 +108,11 @@ struct character {
     return {extra + 1, valid ? c : no_character};
 }
 
-// True if the code point of `c` can join a neighbour (no_character cannot).
+// True if the code point of `c` can join a neighbour (no_character cannot,
+// nor can ASCII in a line: only CR joins, with the LF that ends the line).
 [[nodiscard]] bool joins(const character &c) noexcept
 {
-    return c.code_point != no_character && can_join(c.code_point);
+    return c.code_point >= 0x80 && c.code_point != no_character && can_join(c.code_point);
 }
 
 // True when no code point of `line` can join a cluster with a neighbour, so
@@ -142,37 +120,26 @@ struct character {
 // short, which reverse_line reports.
 [[nodiscard]] bool characters_alone(std::span<const unsigned char> line) noexcept
 {
-    // Eight bytes at a time, each looked up on its own, so that no step
-    // waits for the length of the character before; only at a lead that
-    // begins characters that can join is the character decoded.
-    for (std::size_t at = 0; at < line.size(); at += 8) {
-        const std::size_t here = line.size() - at < 8 ? line.size() - at : 8;
-        unsigned char w[8] = {};  // past the line: NUL bytes, which join nothing
-        if (here == 8)
-            std::memcpy(w, line.data() + at, 8);
-        else
-            for (std::size_t i = 0; i < here; ++i)
-                w[i] = line[at + i];
-        std::uint64_t word;
-        std::memcpy(&word, w, 8);
-        if ((word & 0x8080'8080'8080'8080u) == 0)
+    for (std::size_t at = 0; at < line.size();) {
+        if (line[at] < 0x80) {
+            ++at;
             continue;
-        if ((byte_kind[w[0]] & byte_kind[w[1]] & byte_kind[w[2]] & byte_kind[w[3]] & byte_kind[w[4]] &
-             byte_kind[w[5]] & byte_kind[w[6]] & byte_kind[w[7]]) == 1)
-            continue;
-        for (std::size_t i = 0; i < here; ++i) {
-            if (byte_kind[w[i]] == 1 || lead_alone(w[i]))
-                continue;
-            const character c = character_at(line, at + i);
-            if (c.length == 0)
-                return true;
-            if (joins(c))
-                return false;
         }
+        const character c = character_at(line, at);
+        if (c.length == 0)
+            return true;
+        if (joins(c))
+            return false;
+        at += c.length;
     }
     return true;
 }
 }  // namespace
+
+const joining_table &joining_learnt() noexcept
+{
+    return kernel_table;
+}
 
 bool can_join(std::uint32_t c) noexcept
 {

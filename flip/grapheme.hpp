@@ -8,6 +8,7 @@
 #include <span>
 
 #include "reverse.hpp"
+#include "vector_reverse.hpp"
 
 // Writes the grapheme clusters of `line` in reverse order to `out`, each with
 // its bytes in their order; `out` is as for reverse_line_fast (room for
@@ -30,3 +31,8 @@
 // True if code point `c` (at most 0x10FFFF) can join a cluster with the code
 // point before or after it.
 [[nodiscard]] bool can_join(std::uint32_t c) noexcept;
+
+// The groups of code points that may join, for the vector kernel, as far as
+// the calls above have learnt them from the library (they learn a block of
+// 4096 code points when one of its code points is first asked about).
+[[nodiscard]] const joining_table &joining_learnt() noexcept;

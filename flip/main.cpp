@@ -105,12 +105,13 @@ void print_version(std::FILE *out) noexcept
 
 int main(int argc, char **argv)
 {
-    line_reverser reverser = nullptr;
+    const line_reverser *reverser = nullptr;
 #if RUNEKIT_GRAPHEMES
     // -g alone: by grapheme clusters. Followed by anything, it is taken as
     // an operand.
+    const line_reverser by_clusters{reverse_clusters, &joining_learnt()};
     if (argc == 2 && std::strcmp(argv[1], "-g") == 0) {
-        reverser = reverse_clusters;
+        reverser = &by_clusters;
         argc = 1;
     }
 #endif

@@ -8,18 +8,16 @@
 // g[j] = line[j + back(j) - fwd(j)] turns every character around, and the
 // byte reversal of g is the result. back - fwd lies between -3 and 3, so g
 // is a lane-by-lane choice among seven loads of the line, shifted by -3..3.
-// The same loads tell whether the line qualifies: a byte must be a
-// continuation byte exactly where a lead one, two or three bytes before
-// announces one, and no byte may be F8 or above.
+// The same loads tell whether the line is in the kernel's domain
+// (OutOfDomain) and, by clusters, whether a character may join (MayJoin).
 //
 // Whole lines are taken from the reader's block as they are (the kernel
 // finds their newlines itself), so that a line costs no call of its own; the
-// first line that does not qualify is left to the reader and reverse_line.
+// first line that is not taken is left to the reader and reverse_line.
 #include "vector_reverse.hpp"
 
+#include <algorithm>
 #include <cstdint>
-
-#include "utf8.hpp"
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "vector_reverse.cpp"
@@ -32,19 +30,10 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
 #if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
-
 // No vector instructions: every line goes to reverse_line.
-bool Reverse(const unsigned char *, std::size_t, unsigned char *, const std::uint8_t *)
-{
-    return false;
-}
-
+bool Reverse(const unsigned char *, std::size_t, unsigned char *, const joining_table *) { return false; }
 std::size_t ReverseLines(const unsigned char *, std::size_t, unsigned char *, std::size_t, std::uint64_t *,
-                         const std::uint8_t *)
-{
-    return 0;
-}
-
+                         const joining_table *) { return 0; }
 #else
 
 using D8 = hn::CappedTag<std::uint8_t, 64>;
@@ -63,7 +52,7 @@ HWY_INLINE V8 LoadLine(D8 d, const unsigned char *line, std::size_t n, std::ptrd
     const auto lanes = static_cast<std::ptrdiff_t>(hn::Lanes(d));
     const std::ptrdiff_t below = first < 0 ? (-first < lanes ? -first : lanes) : 0;
     std::ptrdiff_t upto = static_cast<std::ptrdiff_t>(n) - first;
-    upto = upto < 0 ? 0 : upto > lanes ? lanes : upto;
+    upto = std::clamp(upto, std::ptrdiff_t{0}, lanes);
     const auto inside = hn::AndNot(hn::FirstN(d, static_cast<std::size_t>(below)), hn::FirstN(d, static_cast<std::size_t>(upto)));
     return hn::IfThenElseZero(inside, v);
 }
@@ -89,55 +78,61 @@ struct Neighbours {
     V8 before3, before2, before1, here, after1, after2, after3;
 };
 
-// High bit set in every lane that begins a character the kernel cannot
-// tell to be a grapheme cluster of its own. Where the processor looks up
-// bytes in tables of 128 (AVX3_DL), that is a lead of four bytes, or one of
-// two or three whose code point's bit in `joining` is set (a lead of two
-// bytes standing where the first continuation byte of a lead of three
-// stands, behind a lead whose low four bits are 0: code points below
-// U+0800); elsewhere, every lead byte.
-HWY_INLINE V8 MayJoin(D8 d, const Neighbours &v, const std::uint8_t *joining)
+// joining.groups[16 * row + column] in every lane. With byte permutes over
+// tables of 128 (AVX3_DL), the whole table at once; in the portable form,
+// the row's byte (joining.rows), and for each row whose groups differ, its
+// sixteen groups.
+HWY_INLINE V8 LookupGroups(D8 d, const joining_table &joining, V8 row, V8 column)
 {
-    const V8 lead = hn::And(v.here, hn::Add(v.here, v.here));  // high bit: 11xxxxxx
 #if HWY_TARGET == HWY_AVX3_DL
-    const hn::RebindToSigned<D8> di;
-    const auto three = hn::Eq(hn::And(v.here, hn::Set(d, 0xF0)), hn::Set(d, 0xE0));
-    const V8 x = hn::IfThenElseZero(three, v.here), y = hn::IfThenElse(three, v.after1, v.here);
-    const V8 z = hn::IfThenElse(three, v.after2, v.after1);
-    // The code point's bits 8..15 (the byte of `joining`) and 5..7 (the bit).
-    const V8 index = hn::Or(hn::ShiftLeft<4>(x), hn::And(hn::ShiftRight<2>(y), hn::Set(d, 0x0F)));
-    const V8 bit = hn::Or(hn::And(hn::ShiftLeft<1>(y), hn::Set(d, 6)), hn::And(hn::ShiftRight<5>(z), hn::Set(d, 1)));
-    const auto table = [&](int part) { return hn::LoadU(d, joining + 64 * part).raw; };
-    const __m512i low = _mm512_permutex2var_epi8(table(0), index.raw, table(1));
-    const __m512i high = _mm512_permutex2var_epi8(table(2), index.raw, table(3));
-    const V8 bits{_mm512_mask_blend_epi8(_mm512_movepi8_mask(index.raw), low, high)};
-    alignas(16) static constexpr std::uint8_t powers[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
-    const auto set = hn::TestBit(bits, hn::TableLookupBytes(hn::LoadDup128(d, powers), bit));
-    const auto four = hn::RebindMask(d, hn::Gt(hn::BitCast(di, v.here), hn::Set(di, -17)));  // F0..FF, or ASCII
-    return hn::And(lead, hn::VecFromMask(d, hn::Or(set, four)));
-#else
-    (void)d;
-    (void)joining;
-    return lead;
+    const auto part = [&](int k) { return hn::LoadU(d, joining.groups.data() + 64 * k).raw; };
+    if (const __m512i i = hn::Or(hn::ShiftLeft<4>(row), column).raw; !joining.portable)  // the high bit picks a half
+        return V8{_mm512_mask_blend_epi8(_mm512_movepi8_mask(i), _mm512_permutex2var_epi8(part(0), i, part(1)), _mm512_permutex2var_epi8(part(2), i, part(3)))};
 #endif
+    V8 found = hn::TableLookupBytes(hn::LoadDup128(d, joining.rows.data()), row);
+    for (std::size_t i = 0; i < joining.mixed_rows; ++i) {
+        const std::uint8_t r = joining.mixed[i];
+        const V8 groups = hn::TableLookupBytes(hn::LoadDup128(d, joining.groups.data() + 16 * r), column);
+        found = hn::IfThenElse(hn::Eq(row, hn::Set(d, r)), groups, found);
+    }
+    return found;
 }
 
-// High bit set in every lane where the line does not qualify: a byte is a
-// continuation byte exactly where a lead one, two or three bytes before
-// announces one, and no byte is F8 or above; with `joining`, no character
-// may join (MayJoin). Lanes before the line start (first < 0) are cleared.
-template <bool by_clusters>
-HWY_INLINE V8 Misplaced(D8 d, const Neighbours &v, std::ptrdiff_t first, const std::uint8_t *joining)
+// High bit set in every lane that begins a character the kernel cannot
+// tell to be a grapheme cluster of its own: a lead of four bytes, or one of
+// two or three whose code point's group is set in `joining` (a lead of two
+// bytes read as standing where the first continuation byte of a lead of
+// three stands, behind a lead whose low four bits are 0: code points below
+// U+0800 lie in row 0).
+HWY_INLINE V8 MayJoin(D8 d, const Neighbours &v, const joining_table &joining)
+{
+    const hn::RebindToSigned<D8> di;
+    const auto lead = hn::RebindMask(d, hn::Lt(hn::BitCast(di, hn::And(v.here, hn::Add(v.here, v.here))), hn::Zero(di)));
+    const auto three = hn::Eq(hn::And(v.here, hn::Set(d, 0xF0)), hn::Set(d, 0xE0));
+    const V8 y = hn::IfThenElse(three, v.after1, v.here), z = hn::IfThenElse(three, v.after2, v.after1);
+    // The code point's bits 12..15 (the row), 8..11 (the column) and 5..7
+    // (the bit of the group).
+    const V8 row = hn::IfThenElseZero(three, hn::And(v.here, hn::Set(d, 0x0F)));
+    const V8 column = hn::And(hn::ShiftRight<2>(y), hn::Set(d, 0x0F));
+    const V8 bit = hn::Or(hn::And(hn::ShiftLeft<1>(y), hn::Set(d, 6)), hn::And(hn::ShiftRight<5>(z), hn::Set(d, 1)));
+    const auto four = hn::RebindMask(d, hn::Gt(hn::BitCast(di, v.here), hn::Set(di, -17)));  // F0..FF, or ASCII
+    alignas(16) static constexpr std::uint8_t powers[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    const V8 groups = LookupGroups(d, joining, row, column);
+    const auto set = hn::TestBit(groups, hn::TableLookupBytes(hn::LoadDup128(d, powers), bit));
+    return hn::VecFromMask(d, hn::And(lead, hn::Or(set, four)));
+}
+
+// High bit set in every lane where the line is out of the domain (see
+// vector_domain): a byte is a continuation byte exactly where a lead one,
+// two or three bytes before announces one, and no byte is F8 or above.
+HWY_INLINE V8 OutOfDomain(D8 d, const Neighbours &v)
 {
     // High bit: a lead C0.. one before, E0.. two before or F0.. three before.
     const V8 announced =
         hn::Or(hn::Or(hn::SaturatedSub(v.before1, hn::Set(d, 0x40)), hn::SaturatedSub(v.before2, hn::Set(d, 0x60))),
                hn::SaturatedSub(v.before3, hn::Set(d, 0x70)));
     const V8 continuation = hn::AndNot(hn::Add(v.here, v.here), v.here);  // high bit: 10xxxxxx
-    V8 wrong = hn::Or(hn::Xor(announced, continuation), hn::SaturatedSub(v.here, hn::Set(d, 0x78)));
-    if constexpr (by_clusters)
-        wrong = hn::Or(wrong, MayJoin(d, v, joining));
-    return first < 0 ? hn::IfThenZeroElse(hn::FirstN(d, static_cast<std::size_t>(-first)), wrong) : wrong;
+    return hn::Or(hn::Xor(announced, continuation), hn::SaturatedSub(v.here, hn::Set(d, 0x78)));
 }
 
 // Every character of the vector turned around in place: g[j] = line[j +
@@ -171,9 +166,10 @@ HWY_INLINE V8 TurnCharacters(D8 d, const Neighbours &v)
 // flip_vector_reverse's work: the line taken in vectors from its end, so
 // that the output is written in order from its start. The vectors at either
 // end have the lanes outside the line cleared unless the bytes around it
-// are quiet. With `by_clusters`, as Misplaced says.
+// are quiet. By clusters, a line is taken only where MayJoin finds no
+// character in `joining`.
 template <bool by_clusters>
-HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned char *out, const std::uint8_t *joining)
+HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned char *out, const joining_table *joining)
 {
     // The last character must end within the line.
     if ((n >= 1 && line[n - 1] >= 0xC0) || (n >= 2 && line[n - 2] >= 0xE0) || (n >= 3 && line[n - 3] >= 0xF0))
@@ -192,26 +188,28 @@ HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned c
                            LoadLine(d, line, n, first - 1, edge), LoadLine(d, line, n, first, edge),
                            LoadLine(d, line, n, first + 1, edge), LoadLine(d, line, n, first + 2, edge),
                            LoadLine(d, line, n, first + 3, edge)};
-        bad = hn::Or(bad, Misplaced<by_clusters>(d, v, first, joining));
+        V8 wrong = OutOfDomain(d, v);
+        wrong = by_clusters ? hn::Or(wrong, MayJoin(d, v, *joining)) : wrong;
+        // Lanes before the line start do not count.
+        bad = hn::Or(bad, first < 0 ? hn::IfThenZeroElse(hn::FirstN(d, static_cast<std::size_t>(-first)), wrong) : wrong);
+        // By clusters a line is often left (combining marks): at once.
+        if (by_clusters && !hn::AllFalse(di, hn::Lt(hn::BitCast(di, bad), hn::Zero(di))))
+            return false;
         const V8 chosen = TurnCharacters(d, v);
         hn::StoreU(ReverseBytes(d, chosen), d, out + done);
     }
     return hn::AllFalse(di, hn::Lt(hn::BitCast(di, bad), hn::Zero(di)));
 }
 
-bool Reverse(const unsigned char *line, std::size_t n, unsigned char *out, const std::uint8_t *joining)
+bool Reverse(const unsigned char *line, std::size_t n, unsigned char *out, const joining_table *joining)
 {
     return joining != nullptr ? ReverseLine<true>(line, n, out, joining) : ReverseLine<false>(line, n, out, nullptr);
 }
 
-// Reverses the whole lines at the front of text[0..size), each ended by a
-// newline there, into out, each followed by its newline, for as long as they
-// qualify and fit in `room` bytes. Returns the bytes taken, which is the
-// bytes written, and adds the lines to *lines. The memory around text and
-// out is as for a line (flip_vector_padding). With `joining`, only lines
-// that Misplaced finds no character in that may join are taken.
-std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
-                         std::uint64_t *lines, const std::uint8_t *joining)
+// flip_vector_lines's work, a loop of its own by characters and by clusters.
+template <bool by_clusters>
+HWY_INLINE std::size_t TakeLines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
+                                 std::uint64_t *lines, const joining_table *joining)
 {
     const D8 d;
     const hn::RebindToSigned<D8> di;
@@ -246,8 +244,7 @@ std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned c
                 const auto v = hn::LoadU(d, text + end - done - lanes);
                 hn::StoreU(ReverseBytes(d, v), d, out + at + done);
             }
-        } else if (joining != nullptr ? !ReverseLine<true>(text + at, n, out + at, joining)
-                                      : !ReverseLine<false>(text + at, n, out + at, nullptr)) {
+        } else if (!ReverseLine<by_clusters>(text + at, n, out + at, joining)) {
             break;  // left to the reader and reverse_line
         }
         out[end] = '\n';
@@ -256,6 +253,13 @@ std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned c
     }
     *lines += count;
     return at;
+}
+
+std::size_t ReverseLines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
+                         std::uint64_t *lines, const joining_table *joining)
+{
+    return joining != nullptr ? TakeLines<true>(text, size, out, room, lines, joining)
+                              : TakeLines<false>(text, size, out, room, lines, nullptr);
 }
 
 #endif  // HWY_TARGET
@@ -270,39 +274,18 @@ HWY_EXPORT(Reverse);
 HWY_EXPORT(ReverseLines);
 }  // namespace flip_vector
 
-namespace {
-constexpr std::array<std::uint8_t, 256> all_set() noexcept
-{
-    std::array<std::uint8_t, 256> bits{};
-    bits.fill(0xFF);
-    return bits;
-}
-}  // namespace
-
-std::array<std::uint8_t, 256> flip_vector_joining = all_set();
-
 // (The dispatch names are looked up in flip_vector: where one target is
 // built alone, they name its namespace there.)
-bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out, bool clusters) noexcept
+bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out, const joining_table *joining) noexcept
 {
     using namespace flip_vector;
-    return HWY_DYNAMIC_DISPATCH(Reverse)(line.data(), line.size(), out,
-                                         clusters ? flip_vector_joining.data() : nullptr);
+    return HWY_DYNAMIC_DISPATCH(Reverse)(line.data(), line.size(), out, joining);
 }
 
-void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number, bool clusters) noexcept
+std::size_t flip_vector_lines(const unsigned char *text, std::size_t size, unsigned char *out, std::size_t room,
+                              std::uint64_t *lines, const joining_table *joining) noexcept
 {
-    if (r.start >= r.end)
-        return;
-    // The reader's and the output's padding cover the vector kernel's.
-    static_assert(line_padding >= flip_vector_padding);
-    std::uint64_t lines = 0;
     using namespace flip_vector;
-    const std::size_t taken = HWY_DYNAMIC_DISPATCH(ReverseLines)(
-        r.block.data() + r.start, r.end - r.start, out.bytes.data() + out.used, out.bytes.size - out.used, &lines,
-        clusters ? flip_vector_joining.data() : nullptr);
-    r.start += taken;
-    out.used += taken;
-    line_number += lines;
+    return HWY_DYNAMIC_DISPATCH(ReverseLines)(text, size, out, room, lines, joining);
 }
 #endif  // HWY_ONCE

@@ -2,8 +2,9 @@
 // vector instructions the processor has (Highway, chosen at run time), for
 // lines in which every byte is accounted for: each lead byte C0..F7 is
 // followed by exactly the continuation bytes it announces, and every
-// continuation byte belongs to such a lead. Any other line, and every line
-// where the processor has no vector target, is left to reverse_line.
+// continuation byte belongs to such a lead (vector_domain states the rule
+// the kernel checks). Any other line, and every line where the processor
+// has no vector target, is left to reverse_line.
 #pragma once
 
 #include <array>
@@ -11,55 +12,76 @@
 #include <cstdint>
 #include <span>
 
-#include "line_io.hpp"
 #include "reverse.hpp"
+#include "utf8.hpp"
 
 // Set by the build (CMake target runekit_vector) to 1 or 0.
 #ifndef RUNEKIT_VECTOR
 #error "RUNEKIT_VECTOR is not defined: link the CMake target runekit_vector"
 #endif
 
-// Bytes before and after a line that flip_vector_reverse may read (their
-// values do not matter), and bytes after out + line.size() that it may
-// overwrite.
+// Bytes before and after a line that the kernel may read (their values do
+// not matter), and bytes after out + line.size() that it may overwrite.
 inline constexpr std::size_t flip_vector_padding = 80;
+
+// Which code points below U+10000 may join a grapheme cluster with a
+// neighbour, as the reversal by clusters, its owner, has learnt: bit b of
+// groups[k] stands for the 32 code points from U+(k << 8 | b << 5) and is
+// clear only once none of them is known to join. rows[r] is the byte that
+// groups[16r .. 16r + 16) all hold, where they hold one; `mixed` lists the
+// other rows. With `portable`, every target looks it up in the portable form
+// (the tests hold it to AVX3_DL's byte permutes).
+struct joining_table {
+    std::array<std::uint8_t, 256> groups;
+    std::array<std::uint8_t, 16> rows;
+    std::array<std::uint8_t, 16> mixed;
+    std::size_t mixed_rows;
+    bool portable;
+};
+
+// The kernel's domain, the rule its vector check is held to: every lead
+// C0..F7 followed by exactly its continuation bytes, no other continuation
+// byte, no byte F8..FF.
+[[nodiscard]] constexpr bool vector_domain(std::span<const unsigned char> line) noexcept
+{
+    for (std::size_t i = 0; i < line.size();) {
+        const unsigned char b = line[i];
+        if (is_continuation(b) || b >= 0xF8)
+            return false;
+        const auto extra = static_cast<std::size_t>(utf8_extra_bytes[b]);
+        for (std::size_t k = 1; k <= extra; ++k)
+            if (i + k >= line.size() || !is_continuation(line[i + k]))
+                return false;
+        i += extra + 1;
+    }
+    return true;
+}
 
 #if RUNEKIT_VECTOR
 
-// What the kernel knows of code points that can join a grapheme cluster
-// with a neighbour, for lines reversed by clusters: bit b of byte k stands
-// for the 32 code points from U+(k << 8 | b << 5), and is clear only once
-// none of them is known to join. Every bit starts set; the reversal by
-// grapheme clusters clears them as it learns the blocks from the library.
-extern std::array<std::uint8_t, 256> flip_vector_joining;
-
-// For a line as above, writes what reverse_line writes (line.size() bytes)
-// and returns true; otherwise returns false, with `out` holding nothing of
-// use. See flip_vector_padding for the memory around the line and `out`.
-// With `clusters`, only a line whose characters are each a grapheme cluster
-// of its own is taken: one of ASCII bytes alone, or where the processor
-// has the table lookups it needs, one of characters of one to three bytes
-// whose bits in flip_vector_joining are clear.
+// For a line in the domain, writes what reverse_line writes (line.size()
+// bytes) and returns true; otherwise returns false, with `out` holding
+// nothing of use. See flip_vector_padding for the memory around the line
+// and `out`. With `joining`, only a line whose characters are each a
+// grapheme cluster of its own is taken: one of characters of one to three
+// bytes whose groups in `joining` are clear.
 [[nodiscard]] bool flip_vector_reverse(std::span<const unsigned char> line, unsigned char *out,
-                                       bool clusters = false) noexcept;
+                                       const joining_table *joining = nullptr) noexcept;
 
-// Takes from the reader's block the whole lines it holds (each with its
-// newline) that qualify, as many as fit in out, and writes them reversed,
-// each with its newline, behind what out holds; adds them to line_number.
-// Stops before the first line that does not qualify (with `clusters`, as
-// for flip_vector_reverse) or has no newline in the block yet: read_line
-// hands that one out next.
-void flip_vector_lines(line_reader &r, output_buffer &out, std::uint64_t &line_number, bool clusters = false) noexcept;
+// Reverses the whole lines at the front of text[0..size), each ended by a
+// newline there, into out, each followed by its newline, for as long as they
+// are in the domain (with `joining`, as for flip_vector_reverse) and fit in
+// `room` bytes. Returns the bytes taken, which is the bytes written, and
+// adds the lines to *lines. The memory around text and out is as for a line.
+[[nodiscard]] std::size_t flip_vector_lines(const unsigned char *text, std::size_t size, unsigned char *out,
+                                            std::size_t room, std::uint64_t *lines,
+                                            const joining_table *joining = nullptr) noexcept;
 
 #else
-
-inline bool flip_vector_reverse(std::span<const unsigned char>, unsigned char *, bool = false) noexcept
-{
-    return false;
-}
-
-inline void flip_vector_lines(line_reader &, output_buffer &, std::uint64_t &, bool = false) noexcept {}
-
+inline bool flip_vector_reverse(std::span<const unsigned char>, unsigned char *,
+                                const joining_table * = nullptr) noexcept { return false; }
+inline std::size_t flip_vector_lines(const unsigned char *, std::size_t, unsigned char *, std::size_t,
+                                     std::uint64_t *, const joining_table * = nullptr) noexcept { return 0; }
 #endif
 
 // reverse_line's contract, through the vector kernel where it applies.

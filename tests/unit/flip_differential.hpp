@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>  // strcasecmp
 #include <random>
 #include <string>
 #include <thread>
@@ -86,10 +87,28 @@ inline std::vector<std::int64_t> ran;
 // lines that qualify; without one the kernel takes none.
 inline bool vector_target_set = false;
 
-// Runs `check` with each vector target the processor runs chosen in turn
-// (once as built where there is none); the first mismatch. A check that
-// `dispatches` must run the kernel of every target the processor has (see
-// processor_targets): one it did not is a failure too.
+#if RUNEKIT_VECTOR
+// The targets that RUNEKIT_VECTOR_TARGET leaves to be chosen (all when it is
+// unset), read apart from the dispatch code: the one it names, in any case,
+// and every lesser one.
+inline std::int64_t targets_allowed()
+{
+    const char *name = std::getenv("RUNEKIT_VECTOR_TARGET");
+    if (name == nullptr)
+        return ~std::int64_t{0};
+    for (const std::int64_t t : {HWY_AVX3_DL, HWY_AVX3, HWY_AVX2, HWY_SSE4, HWY_SSSE3, HWY_NEON})
+        if (strcasecmp(name, hwy::TargetName(t)) == 0)
+            return ~(t - 1);
+    return 0;
+}
+#endif
+
+// Runs `check` with each vector target the processor runs chosen in turn,
+// and then the fallback where built (once as built where there is no vector
+// target);
+// the first mismatch. A check that `dispatches` must run the kernel of
+// every target the processor has (see processor_targets) that
+// RUNEKIT_VECTOR_TARGET allows: one it did not is a failure too.
 template <class Check> const char *on_every_target(Check check, bool dispatches)
 {
 #if RUNEKIT_VECTOR
@@ -111,8 +130,18 @@ template <class Check> const char *on_every_target(Check check, bool dispatches)
             return wrong;
         }
     }
+    // No vector target, where the build has the fallback: the kernel takes
+    // nothing.
+    const char *wrong = nullptr;
+    if constexpr ((HWY_TARGETS & (HWY_SCALAR | HWY_EMU128)) != 0) {
+        hwy::SetSupportedTargetsForTest(HWY_TARGETS & (HWY_SCALAR | HWY_EMU128));
+        wrong = check();
+    }
     hwy::SetSupportedTargetsForTest(0);
+    if (wrong != nullptr)
+        return wrong;
     static std::string missing;
+    here.push_back(~targets_allowed());  // those it takes away count as run
     missing = dispatches ? targets_not_run(here) : "";
     if (missing.empty())
         return nullptr;
@@ -122,23 +151,6 @@ template <class Check> const char *on_every_target(Check check, bool dispatches)
     (void)dispatches;
     return check();
 #endif
-}
-
-// The kernel's domain, stated independently: every lead C0..F7 followed by
-// exactly its continuation bytes, no other continuation byte, no F8..FF.
-inline bool qualifies(const unsigned char *line, std::size_t n)
-{
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char b = line[i];
-        if (b >= 0x80 && (b < 0xC0 || b >= 0xF8))
-            return false;
-        const std::size_t e = b < 0x80 ? 0 : static_cast<std::size_t>(utf8_extra_bytes[b]);
-        for (std::size_t k = 1; k <= e; ++k)
-            if (i + k >= n || !is_continuation(line[i + k]))
-                return false;
-        i += e + 1;
-    }
-    return true;
 }
 
 // A character of `length` bytes with any lead of that length (overlong forms,
@@ -152,7 +164,7 @@ inline std::string any_char(std::mt19937 &rng, int length)
     return s;
 }
 
-// A line of at least `size` bytes that qualifies, mostly of characters of one length.
+// A line of at least `size` bytes in the kernel's domain, mostly of characters of one length.
 inline std::string random_line(std::mt19937 &rng, std::size_t size)
 {
     const int main_length = 1 + static_cast<int>(rng() % 4);
@@ -189,14 +201,14 @@ inline const char *check_line(const unsigned char *line, std::size_t n, unsigned
 {
     std::vector<unsigned char> want(n + 1), in, out(n + flip_vector_padding);
     const reverse_result ref = reverse_line({line, n}, want.data());
-    const bool should = qualifies(line, n);
+    const bool should = vector_domain({line, n});
     if (should && (ref.status != reverse_status::reversed || ref.length != static_cast<std::int64_t>(n)))
-        return "reverse_line does not keep every byte of a line that qualifies";
+        return "reverse_line does not keep every byte of a line in the domain";
     const std::span<const unsigned char> placed = place(line, n, seed, in);
     return on_every_target([&]() -> const char * {
         const bool take = should && vector_target_set;
         if (flip_vector_reverse(placed, out.data()) != take)
-            return take ? "the kernel left out a line that qualifies" : "the kernel took a line it must leave";
+            return take ? "the kernel left out a line in its domain" : "the kernel took a line it must leave";
         if (take && std::memcmp(out.data(), want.data(), n) != 0)
             return "the kernel's text";
         const reverse_result fast = reverse_line_fast(placed, out.data());
@@ -264,17 +276,16 @@ inline reverse_result clusters_plain(std::span<const unsigned char> line, unsign
 }
 
 #if RUNEKIT_VECTOR
-// Whether the kernel must take `line` by clusters: where it qualifies, a
-// line of ASCII alone, and with table `lookups` also one of characters of
-// one to three bytes none of which shares its group of 32 code points (by
-// the bits it carries, valid or not) with one that can join.
-inline bool clusters_taken(std::span<const unsigned char> line, bool lookups)
+// Whether the kernel must take `line` by clusters: in the kernel's domain, one
+// of characters of one to three bytes none of which shares its group of 32
+// code points (by the bits it carries, valid or not) with one that can join.
+inline bool clusters_taken(std::span<const unsigned char> line)
 {
-    if (!qualifies(line.data(), line.size()))
+    if (!vector_domain(line))
         return false;
     for (std::size_t at = 0; at < line.size();) {
         const std::size_t e = line[at] < 0x80 ? 0 : static_cast<std::size_t>(utf8_extra_bytes[line[at]]);
-        if (e > 0 && (!lookups || e > 2))
+        if (e > 2)
             return false;
         const std::uint32_t group = utf8_decode(line.subspan(at, e + 1)) & ~31u;
         for (std::uint32_t c = group; c < group + 32 && e > 0; ++c)
@@ -304,13 +315,18 @@ inline const char *check_clusters(std::span<const unsigned char> line)
             return "reverse_clusters";
 #if RUNEKIT_VECTOR
         // Asked first, so that can_join has learnt the line's blocks.
-        const bool by_ascii = clusters_taken(line, false), by_table = clusters_taken(line, true);
-        const bool taken = flip_vector_reverse(placed, got.data(), true);
-        const bool lookups = HWY_ARCH_X86 && dispatched_target() == HWY_AVX3_DL;
-        if (taken != (vector_target_set && (lookups ? by_table : by_ascii)))
-            return taken ? "the kernel took by clusters a line it must leave" : "the kernel left a line of clusters";
-        if (taken && (ref.status != reverse_status::reversed || std::memcmp(got.data(), want.data(), n) != 0))
-            return "the kernel's clusters";
+        const bool should = clusters_taken(line);
+        // The table looked up as the target does, and in the portable form.
+        joining_table portable = joining_learnt();
+        portable.portable = true;
+        const joining_table *const tables[] = {&joining_learnt(), &portable};
+        for (const joining_table *table : tables) {
+            const bool taken = flip_vector_reverse(placed, got.data(), table);
+            if (taken != (vector_target_set && should))
+                return taken ? "the kernel took by clusters a line it must leave" : "the kernel left a line of clusters";
+            if (taken && (ref.status != reverse_status::reversed || std::memcmp(got.data(), want.data(), n) != 0))
+                return "the kernel's clusters";
+        }
 #endif
         return nullptr;
     }, false);
@@ -363,7 +379,7 @@ inline int file_of(const unsigned char *text, std::size_t size)
 // short included. Any text but an empty one reaches the kernel. With a
 // `reverser`, the loop runs with it, held to `reference`.
 inline const char *check_stream(const unsigned char *text, std::size_t size, bool piped,
-                                line_reverser reverser = nullptr,
+                                const line_reverser *reverser = nullptr,
                                 reverse_result (*reference)(std::span<const unsigned char>, unsigned char *) = nullptr)
 {
     std::vector<unsigned char> want_output;

@@ -139,8 +139,23 @@ TEST(FlipClusters, WorkLoop)
         bytes text;
         while (text.size() < 20000)
             text += random_line(rng, round % 3 != 0) + '\n';
+        const line_reverser by_clusters{reverse_clusters, &joining_learnt()};
         const char *wrong = flip_check::check_stream(reinterpret_cast<const unsigned char *>(text.data()), text.size(),
-                                                     round % 2 == 0, reverse_clusters, flip_check::clusters_plain);
+                                                     round % 2 == 0, &by_clusters, flip_check::clusters_plain);
         ASSERT_EQ(wrong, nullptr) << wrong << ", round " << round;
+    }
+}
+
+// The kernel's lookup of the code points that may join, on every target and
+// in its portable form, against the library: every code point of two or
+// three bytes, twice between letters (a line the kernel takes must come out
+// as the library's clusters, and a line it leaves must hold a code point
+// that shares its group of 32 with one that joins).
+TEST(FlipClusters, EveryCodePointOfTwoOrThreeBytes)
+{
+    for (std::uint32_t c = 0x80; c < 0x10000; ++c) {
+        const bytes line = "a" + utf8_of(c) + utf8_of(c) + "b";
+        const char *wrong = flip_check::check_clusters(span_of(line));
+        ASSERT_EQ(wrong, nullptr) << wrong << ", U+" << std::hex << c;
     }
 }

@@ -39,6 +39,19 @@ TEST(FlipVector, TargetsRun)
 #endif
 }
 
+// The rule the kernel's check is held to, on the sequences at its edges.
+TEST(FlipVector, Domain)
+{
+    const auto in = [](const bytes &s) {
+        return vector_domain({reinterpret_cast<const unsigned char *>(s.data()), s.size()});
+    };
+    for (const bytes s : {"", "a", "\xC3\xA9", "\xE2\x82\xAC", "\xF7\xBF\xBF\xBF", "\xC0\x80", "\xED\xA0\x80x"})
+        EXPECT_TRUE(in(s)) << s;
+    for (const bytes s : {"\x80", "a\xBF", "\xC3", "\xC3\xA9\xA9", "\xE2\x82", "\xE2\x82" "a", "\xF8\x88\x80\x80\x80",
+                          "\xFF", "\xF0\x9F\x98"})
+        EXPECT_FALSE(in(s)) << s;
+}
+
 TEST(FlipVector, ShortLinesOfEveryByte)
 {
     check_line("", 1);

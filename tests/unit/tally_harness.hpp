@@ -67,6 +67,27 @@ inline void use_reference()
 #endif
 }
 
+// Independent statement of legality: the shortest form of a Unicode scalar
+// value or (unless strict) surrogate, up to four bytes, with 10xxxxxx
+// continuation bytes.
+inline bool oracle_legal(const std::vector<unsigned char> &s, bool strict = false)
+{
+    const unsigned char b0 = s[0];
+    if (b0 < 0x80)
+        return s.size() == 1;
+    const int len = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 0;
+    if (len == 0 || b0 >= 0xF8 || static_cast<int>(s.size()) != len)
+        return false;
+    std::uint32_t v = b0 & (0x7Fu >> len);
+    for (int i = 1; i < len; ++i) {
+        if ((s[i] & 0xC0) != 0x80)
+            return false;
+        v = (v << 6) | (s[i] & 0x3Fu);
+    }
+    const int shortest = v < 0x80 ? 1 : v < 0x800 ? 2 : v < 0x10000 ? 3 : 4;
+    return v <= 0x10FFFF && shortest == len && !(strict && v >= 0xD800 && v <= 0xDFFF);
+}
+
 // The reference of scan_block and validate_block: the legal sequences at
 // the front of data, one after another by the reference rule.
 inline block_scan reference_scan(std::span<const unsigned char> data, bool strict)
@@ -170,11 +191,17 @@ struct outcome {
     bytes rest;
 };
 
-inline outcome run(int fd, char_tally &t, bool bytewise)
+// How a descriptor is read: byte by byte (the reference), in blocks, or in
+// blocks validated only (validate_fd counts nothing).
+enum class read_path { bytewise, blocks, validating };
+
+inline outcome run(int fd, char_tally &t, read_path how, bool strict = false)
 {
     count_clear(t);
     outcome o;
-    o.result = bytewise ? count_bytewise(fd, stage, t) : count_fd(fd, stage, t);
+    o.result = how == read_path::bytewise ? count_bytewise(fd, stage, t, strict)
+               : how == read_path::blocks ? count_fd(fd, stage, t, strict)
+                                          : validate_fd(fd, strict);
     if (o.result.status == UTF8_INVALID)
         o.sequence.assign(reinterpret_cast<const char *>(o.result.sequence),
                           static_cast<std::size_t>(utf8_extra_bytes[o.result.sequence[0]]) + 1);
@@ -210,11 +237,11 @@ inline std::string same_outcome(const outcome &want, const outcome &got)
 inline std::string check_descriptors(const bytes &input, std::size_t piece)
 {
     use_reference();
-    const outcome want = run(input_pipe(input, piece), want_tally, true);
+    const outcome want = run(input_pipe(input, piece), want_tally, read_path::bytewise);
     for (const std::int64_t path : paths()) {
         use_path(path);
         for (const bool file : {true, false}) {
-            const outcome got = run(file ? memory_file(input) : input_pipe(input, piece), got_tally, false);
+            const outcome got = run(file ? memory_file(input) : input_pipe(input, piece), got_tally, read_path::blocks);
             std::string differs = same_outcome(want, got);
             if (differs.empty())
                 differs = same_counts(want_tally, got_tally);

@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 #if HWY_ARCH_X86
 #include <cpuid.h>
@@ -90,7 +91,7 @@ std::int64_t targets_allowed_by_environment() noexcept
     } names[] = {{"avx3_dl", HWY_AVX3_DL}, {"avx3", HWY_AVX3},   {"avx2", HWY_AVX2},
                  {"sse4", HWY_SSE4},       {"ssse3", HWY_SSSE3}, {"neon", HWY_NEON}};
     for (const auto &entry : names)
-        if (std::strcmp(name, entry.name) == 0)
+        if (strcasecmp(name, entry.name) == 0)
             return ~(entry.target - 1);  // lesser targets have higher bits
     return fallback_targets;
 }

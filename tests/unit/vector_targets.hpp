@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,7 @@ inline std::int64_t targets_allowed() noexcept
     } names[] = {{"avx3_dl", HWY_AVX3_DL}, {"avx3", HWY_AVX3}, {"avx2", HWY_AVX2},
                  {"sse4", HWY_SSE4},       {"ssse3", HWY_SSSE3}, {"neon", HWY_NEON}};
     for (const auto &entry : names)
-        if (std::strcmp(name, entry.name) == 0)
+        if (strcasecmp(name, entry.name) == 0)
             return ~(entry.target - 1);
     return 0;
 }

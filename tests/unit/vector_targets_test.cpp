@@ -31,7 +31,7 @@ TEST(VectorTargets, EnvironmentOnlyTakesTargetsAway)
     const std::pair<const char *, std::int64_t> allowed[] = {
         {"avx3_dl", ~(HWY_AVX3_DL - 1)}, {"avx3", ~(HWY_AVX3 - 1)}, {"avx2", ~(HWY_AVX2 - 1)},          {"sse4", ~(HWY_SSE4 - 1)},
         {"ssse3", ~(HWY_SSSE3 - 1)}, {"neon", ~(HWY_NEON - 1)}, {"scalar", HWY_SCALAR | HWY_EMU128},
-        {"AVX2", HWY_SCALAR | HWY_EMU128}};
+        {"AVX2", ~(HWY_AVX2 - 1)},       {"avx-2", HWY_SCALAR | HWY_EMU128}};
     for (const auto &[name, mask] : allowed) {
         setenv("RUNEKIT_VECTOR_TARGET", name, 1);
         EXPECT_EQ(hwy::SupportedTargets(), all & mask) << name;

@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>  // strcasecmp
 #include <random>
 #include <string>
 #include <thread>
@@ -87,21 +86,6 @@ inline std::vector<std::int64_t> ran;
 // lines that qualify; without one the kernel takes none.
 inline bool vector_target_set = false;
 
-#if RUNEKIT_VECTOR
-// The targets that RUNEKIT_VECTOR_TARGET leaves to be chosen (all when it is
-// unset), read apart from the dispatch code: the one it names, in any case,
-// and every lesser one.
-inline std::int64_t targets_allowed()
-{
-    const char *name = std::getenv("RUNEKIT_VECTOR_TARGET");
-    if (name == nullptr)
-        return ~std::int64_t{0};
-    for (const std::int64_t t : {HWY_AVX3_DL, HWY_AVX3, HWY_AVX2, HWY_SSE4, HWY_SSSE3, HWY_NEON})
-        if (strcasecmp(name, hwy::TargetName(t)) == 0)
-            return ~(t - 1);
-    return 0;
-}
-#endif
 
 // Runs `check` with each vector target the processor runs chosen in turn,
 // and then the fallback where built (once as built where there is no vector
@@ -141,7 +125,7 @@ template <class Check> const char *on_every_target(Check check, bool dispatches)
     if (wrong != nullptr)
         return wrong;
     static std::string missing;
-    here.push_back(~targets_allowed());  // those it takes away count as run
+    here.push_back(~::targets_allowed());  // those it takes away count as run
     missing = dispatches ? targets_not_run(here) : "";
     if (missing.empty())
         return nullptr;

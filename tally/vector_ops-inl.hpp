@@ -106,11 +106,18 @@ HWY_INLINE std::size_t CompressPortable(D d, hn::Vec<D> v, hn::Mask<D> keep, T *
     for (std::size_t i = 0; i < hn::Lanes(d); i += hn::Lanes(d8)) {
         const unsigned byte = (bits >> i) & ((1u << hn::Lanes(d8)) - 1);
         const auto index = hn::LoadU(d_index, compress_lanes[byte].data());
-        if constexpr (sizeof(T) == 1)
+        if constexpr (sizeof(T) == 1) {
             hn::StoreU(hn::TableLookupBytes(hn::LoadU(d8, lanes + i), index), d8, out + n);
-        else
+        } else if constexpr (sizeof(T) == 2) {  // lane j: bytes 2j and 2j + 1
+            const hn::Repartition<std::uint8_t, decltype(d8)> d_bytes;
+            const auto from = hn::Add(hn::Mul(hn::PromoteTo(d8, index), hn::Set(d8, 0x202)), hn::Set(d8, 0x100));
+            hn::StoreU(hn::BitCast(d8, hn::TableLookupBytes(hn::BitCast(d_bytes, hn::LoadU(d8, lanes + i)),
+                                                            hn::BitCast(d_bytes, from))),
+                       d8, out + n);
+        } else {
             hn::StoreU(hn::TableLookupLanes(hn::LoadU(d8, lanes + i), hn::IndicesFromVec(d8, hn::PromoteTo(d8, index))),
                        d8, out + n);
+        }
         n += static_cast<std::size_t>(hwy::PopCount(byte));
     }
     return n;

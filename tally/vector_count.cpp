@@ -205,15 +205,30 @@ HWY_INLINE void DecodeEveryBmp(const unsigned char *p, std::size_t len, std::uin
 // position measured faster (AVX2: cjk 0.94, wide 0.85; AVX3 likewise).
 constexpr bool kGather = HWY_TARGET == HWY_AVX3_DL || hn::MaxLanes(D8()) <= 16;
 
-// In 16-bit lanes where a vector has no sequence of four bytes, except where
-// 32-bit lanes are compressed natively (AVX3: cjk 1.045 of the time with).
+// How CountByVector decodes: by gathering (above), or at every byte
+// position in 32-bit lanes, or in 16-bit lanes wherever a vector holds no
+// sequence of four bytes. The last where the sub-block's first KiB holds no
+// lead of four bytes (a test in each vector slows text that has them: wide
+// 1.07 of the time), and not where 32-bit lanes are compressed natively
+// (AVX3: cjk 1.045).
+enum class Decode { gathered, every, every_bmp };
 constexpr bool kEveryBmp = HWY_TARGET != HWY_AVX3;
+
+HWY_INLINE bool FourBytesAhead(const unsigned char *p, std::size_t len)
+{
+    const D8 d;
+    const std::size_t sample = len < 1024 ? len : 1024;
+    auto high = hn::Zero(d);
+    for (std::size_t i = 0; i < sample; i += hn::Lanes(d))
+        high = hn::Max(high, hn::IfThenElseZero(FirstBytes(d, sample - i), hn::LoadU(d, p + i)));
+    return !hn::AllFalse(d, hn::Gt(high, hn::Set(d, 0xEF)));
+}
 
 // Counts every character of p[0..len) by vectors decoded whole, validating
 // it from the same vectors (the conditions of Validate hold); returns how
 // many there are, or -1, having staged nothing, if p[0..len) is not whole
 // legal sequences.
-template <bool kGathered>
+template <Decode kDecode>
 std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict, count_stage &stage)
 {
     const D8 d;
@@ -230,9 +245,9 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
         const auto starts =
             hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, v[0]), hn::Set(di, -65))), FirstBytes(d, len - i));
         const std::size_t here = len - i < hn::Lanes(d) ? len - i : hn::Lanes(d);
-        if constexpr (kGathered)
+        if constexpr (kDecode == Decode::gathered)
             DecodeStarts(d, p + i, v, starts, out, out16);
-        else if (kEveryBmp && hn::AllFalse(d, hn::Gt(v[0], hn::Set(d, 0xEF))))
+        else if (kDecode == Decode::every_bmp && hn::AllFalse(d, hn::Gt(v[0], hn::Set(d, 0xEF))))
             DecodeEveryBmp(p + i, here, out16);
         else
             DecodeEvery<false>(p + i, here, out);
@@ -417,8 +432,9 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
         if (stage == nullptr)
             counted = Validate(p, len, strict) ? 0 : -1;
         else if (!ByPairs(pairs, p, len))
-            counted = kGather || every_step ? CountByVector<true>(p, len, strict, *stage)
-                                            : CountByVector<false>(p, len, strict, *stage);
+            counted = kGather || every_step                  ? CountByVector<Decode::gathered>(p, len, strict, *stage)
+                      : kEveryBmp && !FourBytesAhead(p, len) ? CountByVector<Decode::every_bmp>(p, len, strict, *stage)
+                                                             : CountByVector<Decode::every>(p, len, strict, *stage);
         else if (kCompress || every_step) {
             if (!chosen)
                 ChooseFrequent(p, len, frequent);

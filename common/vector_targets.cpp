@@ -11,8 +11,8 @@
 // A target is reported only when the processor has every instruction set the
 // compiler may use for it (HWY_TARGET_STR in hwy/ops/set_macros-inl.h; sse4.2
 // there lets the compiler use popcnt too) and the system saves the registers
-// it needs. Outside x86 only the baseline target (NEON on 64-bit Arm) is
-// used.
+// it needs. On 64-bit Arm under Linux, NEON and, where the kernel reports
+// it, SVE; elsewhere only the baseline target.
 //
 // RUNEKIT_VECTOR_TARGET names the best target that may be chosen (README,
 // "Developing"): it can only take targets away.
@@ -28,6 +28,9 @@
 
 #if HWY_ARCH_X86
 #include <cpuid.h>
+#elif HWY_ARCH_ARM_A64 && defined(__linux__)
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
 #endif
 
 namespace {
@@ -71,6 +74,14 @@ std::int64_t detect_targets() noexcept
     return fallback_targets | (ssse3 ? HWY_SSSE3 : 0) | (sse4 ? HWY_SSE4 : 0) | (avx2 ? HWY_AVX2 : 0) |
            (avx3 ? HWY_AVX3 : 0) | (avx3_dl ? HWY_AVX3_DL : 0);
 }
+#elif HWY_ARCH_ARM_A64 && defined(__linux__)
+// NEON always; SVE where the kernel says the processor has it (and saves
+// its registers). SVE2 and the targets for one vector length are not built.
+std::int64_t detect_targets() noexcept
+{
+    const bool sve = (getauxval(AT_HWCAP) & HWCAP_SVE) != 0;
+    return fallback_targets | HWY_NEON | (sve ? HWY_SVE : 0);
+}
 #else
 std::int64_t detect_targets() noexcept
 {
@@ -89,7 +100,8 @@ std::int64_t targets_allowed_by_environment() noexcept
         const char *name;
         std::int64_t target;
     } names[] = {{"avx3_dl", HWY_AVX3_DL}, {"avx3", HWY_AVX3},   {"avx2", HWY_AVX2},
-                 {"sse4", HWY_SSE4},       {"ssse3", HWY_SSSE3}, {"neon", HWY_NEON}};
+                 {"sse4", HWY_SSE4},       {"ssse3", HWY_SSSE3}, {"sve", HWY_SVE},
+                 {"neon", HWY_NEON}};
     for (const auto &entry : names)
         if (strcasecmp(name, entry.name) == 0)
             return ~(entry.target - 1);  // lesser targets have higher bits

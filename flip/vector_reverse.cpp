@@ -73,11 +73,6 @@ HWY_INLINE bool QuietAround(const unsigned char *line, std::size_t n)
     return !is_continuation(line[n]) && line[-1] < 0xC0 && line[-2] < 0xE0 && line[-3] < 0xF0;
 }
 
-// The line at `first` and its six neighbours, shifted by -3..3 bytes.
-struct Neighbours {
-    V8 before3, before2, before1, here, after1, after2, after3;
-};
-
 // joining.groups[16 * row + column] in every lane. With byte permutes over
 // tables of 128 (AVX3_DL), the whole table at once; in the portable form,
 // the row's byte (joining.rows), and for each row whose groups differ, its
@@ -104,18 +99,18 @@ HWY_INLINE V8 LookupGroups(D8 d, const joining_table &joining, V8 row, V8 column
 // bytes read as standing where the first continuation byte of a lead of
 // three stands, behind a lead whose low four bits are 0: code points below
 // U+0800 lie in row 0).
-HWY_INLINE V8 MayJoin(D8 d, const Neighbours &v, const joining_table &joining)
+HWY_INLINE V8 MayJoin(D8 d, V8 here, V8 after1, V8 after2, const joining_table &joining)
 {
     const hn::RebindToSigned<D8> di;
-    const auto lead = hn::RebindMask(d, hn::Lt(hn::BitCast(di, hn::And(v.here, hn::Add(v.here, v.here))), hn::Zero(di)));
-    const auto three = hn::Eq(hn::And(v.here, hn::Set(d, 0xF0)), hn::Set(d, 0xE0));
-    const V8 y = hn::IfThenElse(three, v.after1, v.here), z = hn::IfThenElse(three, v.after2, v.after1);
+    const auto lead = hn::RebindMask(d, hn::Lt(hn::BitCast(di, hn::And(here, hn::Add(here, here))), hn::Zero(di)));
+    const auto three = hn::Eq(hn::And(here, hn::Set(d, 0xF0)), hn::Set(d, 0xE0));
+    const V8 y = hn::IfThenElse(three, after1, here), z = hn::IfThenElse(three, after2, after1);
     // The code point's bits 12..15 (the row), 8..11 (the column) and 5..7
     // (the bit of the group).
-    const V8 row = hn::IfThenElseZero(three, hn::And(v.here, hn::Set(d, 0x0F)));
+    const V8 row = hn::IfThenElseZero(three, hn::And(here, hn::Set(d, 0x0F)));
     const V8 column = hn::And(hn::ShiftRight<2>(y), hn::Set(d, 0x0F));
     const V8 bit = hn::Or(hn::And(hn::ShiftLeft<1>(y), hn::Set(d, 6)), hn::And(hn::ShiftRight<5>(z), hn::Set(d, 1)));
-    const auto four = hn::RebindMask(d, hn::Gt(hn::BitCast(di, v.here), hn::Set(di, -17)));  // F0..FF, or ASCII
+    const auto four = hn::RebindMask(d, hn::Gt(hn::BitCast(di, here), hn::Set(di, -17)));  // F0..FF, or ASCII
     alignas(16) static constexpr std::uint8_t powers[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
     const V8 groups = LookupGroups(d, joining, row, column);
     const auto set = hn::TestBit(groups, hn::TableLookupBytes(hn::LoadDup128(d, powers), bit));
@@ -125,26 +120,26 @@ HWY_INLINE V8 MayJoin(D8 d, const Neighbours &v, const joining_table &joining)
 // High bit set in every lane where the line is out of the domain (see
 // vector_domain): a byte is a continuation byte exactly where a lead one,
 // two or three bytes before announces one, and no byte is F8 or above.
-HWY_INLINE V8 OutOfDomain(D8 d, const Neighbours &v)
+HWY_INLINE V8 OutOfDomain(D8 d, V8 before3, V8 before2, V8 before1, V8 here)
 {
     // High bit: a lead C0.. one before, E0.. two before or F0.. three before.
     const V8 announced =
-        hn::Or(hn::Or(hn::SaturatedSub(v.before1, hn::Set(d, 0x40)), hn::SaturatedSub(v.before2, hn::Set(d, 0x60))),
-               hn::SaturatedSub(v.before3, hn::Set(d, 0x70)));
-    const V8 continuation = hn::AndNot(hn::Add(v.here, v.here), v.here);  // high bit: 10xxxxxx
-    return hn::Or(hn::Xor(announced, continuation), hn::SaturatedSub(v.here, hn::Set(d, 0x78)));
+        hn::Or(hn::Or(hn::SaturatedSub(before1, hn::Set(d, 0x40)), hn::SaturatedSub(before2, hn::Set(d, 0x60))),
+               hn::SaturatedSub(before3, hn::Set(d, 0x70)));
+    const V8 continuation = hn::AndNot(hn::Add(here, here), here);  // high bit: 10xxxxxx
+    return hn::Or(hn::Xor(announced, continuation), hn::SaturatedSub(here, hn::Set(d, 0x78)));
 }
 
 // Every character of the vector turned around in place: g[j] = line[j +
 // back(j) - fwd(j)] (see the top of the file), a choice among the
 // neighbours.
-HWY_INLINE V8 TurnCharacters(D8 d, const Neighbours &v)
+HWY_INLINE V8 TurnCharacters(D8 d, V8 before3, V8 before2, V8 before1, V8 here, V8 after1, V8 after2, V8 after3)
 {
     const hn::RebindToSigned<D8> di;
     const auto below = hn::Set(di, -64);  // 0x80..0xBF are -128..-65
-    const auto c0 = hn::Lt(hn::BitCast(di, v.here), below), c1 = hn::Lt(hn::BitCast(di, v.before1), below);
-    const auto c2 = hn::Lt(hn::BitCast(di, v.before2), below), a1 = hn::Lt(hn::BitCast(di, v.after1), below);
-    const auto a2 = hn::Lt(hn::BitCast(di, v.after2), below), a3 = hn::Lt(hn::BitCast(di, v.after3), below);
+    const auto c0 = hn::Lt(hn::BitCast(di, here), below), c1 = hn::Lt(hn::BitCast(di, before1), below);
+    const auto c2 = hn::Lt(hn::BitCast(di, before2), below), a1 = hn::Lt(hn::BitCast(di, after1), below);
+    const auto a2 = hn::Lt(hn::BitCast(di, after2), below), a3 = hn::Lt(hn::BitCast(di, after3), below);
     const auto fwd2 = hn::And(c0, c1), fwd3 = hn::And(fwd2, c2);
     const auto back2 = hn::And(a1, a2), back3 = hn::And(back2, a3);
     // A true mask is -1: these sums are -fwd and -back.
@@ -154,12 +149,12 @@ HWY_INLINE V8 TurnCharacters(D8 d, const Neighbours &v)
     const auto pick = [&](int by, V8 from, V8 chosen) {
         return hn::IfThenElse(hn::RebindMask(d, hn::Eq(shift, hn::Set(di, static_cast<std::int8_t>(by)))), from, chosen);
     };
-    V8 chosen = pick(1, v.after1, v.here);
-    chosen = pick(2, v.after2, chosen);
-    chosen = pick(3, v.after3, chosen);
-    chosen = pick(-1, v.before1, chosen);
-    chosen = pick(-2, v.before2, chosen);
-    chosen = pick(-3, v.before3, chosen);
+    V8 chosen = pick(1, after1, here);
+    chosen = pick(2, after2, chosen);
+    chosen = pick(3, after3, chosen);
+    chosen = pick(-1, before1, chosen);
+    chosen = pick(-2, before2, chosen);
+    chosen = pick(-3, before3, chosen);
     return chosen;
 }
 
@@ -182,20 +177,19 @@ HWY_INLINE bool ReverseLine(const unsigned char *line, std::size_t n, unsigned c
     for (std::size_t done = 0; done < n; done += lanes) {
         const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(n) - static_cast<std::ptrdiff_t>(done + lanes);
         const bool edge = !quiet && (done == 0 || first < 3);
-        // Every member given, so that no constructor of the structure is
-        // made outside the target's code (a build for one target alone).
-        const Neighbours v{LoadLine(d, line, n, first - 3, edge), LoadLine(d, line, n, first - 2, edge),
-                           LoadLine(d, line, n, first - 1, edge), LoadLine(d, line, n, first, edge),
-                           LoadLine(d, line, n, first + 1, edge), LoadLine(d, line, n, first + 2, edge),
-                           LoadLine(d, line, n, first + 3, edge)};
-        V8 wrong = OutOfDomain(d, v);
-        wrong = by_clusters ? hn::Or(wrong, MayJoin(d, v, *joining)) : wrong;
+        // The line at `first` and its six neighbours, shifted by -3..3 bytes.
+        const V8 before3 = LoadLine(d, line, n, first - 3, edge), before2 = LoadLine(d, line, n, first - 2, edge);
+        const V8 before1 = LoadLine(d, line, n, first - 1, edge), here = LoadLine(d, line, n, first, edge);
+        const V8 after1 = LoadLine(d, line, n, first + 1, edge), after2 = LoadLine(d, line, n, first + 2, edge);
+        const V8 after3 = LoadLine(d, line, n, first + 3, edge);
+        V8 wrong = OutOfDomain(d, before3, before2, before1, here);
+        wrong = by_clusters ? hn::Or(wrong, MayJoin(d, here, after1, after2, *joining)) : wrong;
         // Lanes before the line start do not count.
         bad = hn::Or(bad, first < 0 ? hn::IfThenZeroElse(hn::FirstN(d, static_cast<std::size_t>(-first)), wrong) : wrong);
         // By clusters a line is often left (combining marks): at once.
         if (by_clusters && !hn::AllFalse(di, hn::Lt(hn::BitCast(di, bad), hn::Zero(di))))
             return false;
-        const V8 chosen = TurnCharacters(d, v);
+        const V8 chosen = TurnCharacters(d, before3, before2, before1, here, after1, after2, after3);
         hn::StoreU(ReverseBytes(d, chosen), d, out + done);
     }
     return hn::AllFalse(di, hn::Lt(hn::BitCast(di, bad), hn::Zero(di)));

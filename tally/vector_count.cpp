@@ -136,32 +136,33 @@ HWY_INLINE auto AssembleBmp(V8 b0, V8 b1, V8 b2)
 // (at p, p + 1, p + 2, p + 3): appends their code points at `out`, or as
 // 16-bit numbers at `out16` when none is of four bytes, moving that pointer
 // past them.
-template <class D>
-HWY_INLINE void DecodeStarts(D d, const unsigned char *p, const hn::Vec<D> *v, hn::Mask<D> starts, std::uint32_t *&out,
-                             std::uint16_t *&out16)
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE void DecodeStarts(D d, const unsigned char *p, V v0, V v1, V v2, V v3, hn::Mask<D> starts,
+                             std::uint32_t *&out, std::uint16_t *&out16)
 {
     const std::size_t found = hn::CountTrue(d, starts);
     const hn::Half<D> dh;
-    hn::Vec<D> b[4];
-    if (hn::AllFalse(d, hn::And(hn::Gt(v[0], hn::Set(d, 0xEF)), starts))) {
+    const auto index = StartIndex(d, starts);
+    const auto b0 = PickStart(d, p, v0, index), b1 = PickStart(d, p + 1, v1, index);
+    const auto b2 = PickStart(d, p + 2, v2, index);
+    if (hn::AllFalse(d, hn::And(hn::Gt(v0, hn::Set(d, 0xEF)), starts))) {
         const hn::Rebind<std::uint16_t, decltype(dh)> d16;
-        PickStarts(d, p, v, starts, b, 3);
-        hn::StoreU(AssembleBmp(hn::LowerHalf(dh, b[0]), hn::LowerHalf(dh, b[1]), hn::LowerHalf(dh, b[2])), d16, out16);
+        hn::StoreU(AssembleBmp(hn::LowerHalf(dh, b0), hn::LowerHalf(dh, b1), hn::LowerHalf(dh, b2)), d16, out16);
         if (found > hn::Lanes(dh))
-            hn::StoreU(AssembleBmp(hn::UpperHalf(dh, b[0]), hn::UpperHalf(dh, b[1]), hn::UpperHalf(dh, b[2])), d16,
+            hn::StoreU(AssembleBmp(hn::UpperHalf(dh, b0), hn::UpperHalf(dh, b1), hn::UpperHalf(dh, b2)), d16,
                        out16 + hn::Lanes(dh));
         out16 += found;
         return;
     }
-    PickStarts(d, p, v, starts, b, 4);
+    const auto b3 = PickStart(d, p + 3, v3, index);
     const hn::Half<decltype(dh)> dq;
     const hn::Rebind<std::uint32_t, decltype(dq)> d32;
-    const auto quarter = [&](hn::Vec<D> w, std::size_t q) HWY_ATTR {
+    const auto quarter = [&](V w, std::size_t q) HWY_ATTR {
         const auto half = q < 2 ? hn::LowerHalf(dh, w) : hn::UpperHalf(dh, w);
         return q % 2 == 0 ? hn::LowerHalf(dq, half) : hn::UpperHalf(dq, half);
     };
     for (std::size_t q = 0; q < 4 && found > hn::Lanes(dq) * q; ++q)
-        hn::StoreU(Assemble(quarter(b[0], q), quarter(b[1], q), quarter(b[2], q), quarter(b[3], q)), d32,
+        hn::StoreU(Assemble(quarter(b0, q), quarter(b1, q), quarter(b2, q), quarter(b3, q)), d32,
                    out + hn::Lanes(dq) * q);
     out += found;
 }
@@ -237,17 +238,17 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
     std::uint32_t *out = points;
     std::uint16_t *out16 = bmp_points;
     for (std::size_t i = 0; i < len; i += hn::Lanes(d)) {
-        const hn::Vec<D8> v[4] = {hn::LoadU(d, p + i), hn::LoadU(d, p + i + 1), hn::LoadU(d, p + i + 2),
-                                  hn::LoadU(d, p + i + 3)};
+        const auto v0 = hn::LoadU(d, p + i), v1 = hn::LoadU(d, p + i + 1), v2 = hn::LoadU(d, p + i + 2);
+        const auto v3 = hn::LoadU(d, p + i + 3);
         // The errors of the bytes from p + i + 3 on; characters begin at the
         // bytes that are not continuation bytes (signed, below -64).
-        error = hn::Or(error, ErrorsOf(d, v[0], v[1], v[2], v[3], len - i > 3 ? len - i - 3 : 0, strict));
+        error = hn::Or(error, ErrorsOf(d, v0, v1, v2, v3, len - i > 3 ? len - i - 3 : 0, strict));
         const auto starts =
-            hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, v[0]), hn::Set(di, -65))), FirstBytes(d, len - i));
+            hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, v0), hn::Set(di, -65))), FirstBytes(d, len - i));
         const std::size_t here = len - i < hn::Lanes(d) ? len - i : hn::Lanes(d);
         if constexpr (kDecode == Decode::gathered)
-            DecodeStarts(d, p + i, v, starts, out, out16);
-        else if (kDecode == Decode::every_bmp && hn::AllFalse(d, hn::Gt(v[0], hn::Set(d, 0xEF))))
+            DecodeStarts(d, p + i, v0, v1, v2, v3, starts, out, out16);
+        else if (kDecode == Decode::every_bmp && hn::AllFalse(d, hn::Gt(v0, hn::Set(d, 0xEF))))
             DecodeEveryBmp(p + i, here, out16);
         else
             DecodeEvery<false>(p + i, here, out);
@@ -280,11 +281,12 @@ HWY_INLINE void DecodeUnit(const unsigned char *p, std::size_t left, bool strict
 // a vector, where a byte counted by pairs costs about as much each time it
 // occurs: it pays for bytes of more than about 1 in 32 of the text), the
 // other ASCII bytes compressed and counted by pairs. Which bytes: the most
-// frequent of a sample of the data (chosen once per block), up to kFrequent:
-// 6 on AVX2 (English prose: 8 took 4% more time, 10 5%, 12 14%), 4 on
-// AVX-512, whose compression costs less (6: 1%, 16: 25% more). 0xFF, which no legal text holds, fills the
-// places left.
-constexpr std::size_t kFrequent = hn::MaxLanes(D8()) >= 64 ? 4 : 6;
+// frequent of a sample of the data (chosen once per block), up to six
+// (English prose on AVX2: with 4, 3% more time, with 8 4%, with 12 14%; on
+// AVX-512, whose compression costs less, 4 would save up to 4%); 0xFF, which no
+// legal text holds, fills the places left. The counters are named, not an
+// array: SVE's vectors, of a length known at run time, cannot be in one.
+constexpr std::size_t kFrequent = 6;
 constexpr std::size_t kSample = 512;
 
 void ChooseFrequent(const unsigned char *p, std::size_t len, unsigned char *frequent)
@@ -314,12 +316,11 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, const unsi
     const D8 d;
     const hn::RebindToSigned<D8> di;
     const hn::Repartition<std::uint64_t, D8> d64;
-    hn::Vec<D8> want[kFrequent], counters[kFrequent];
+    const auto want0 = hn::Set(d, frequent[0]), want1 = hn::Set(d, frequent[1]), want2 = hn::Set(d, frequent[2]);
+    const auto want3 = hn::Set(d, frequent[3]), want4 = hn::Set(d, frequent[4]), want5 = hn::Set(d, frequent[5]);
+    auto counter0 = hn::Zero(d), counter1 = counter0, counter2 = counter0, counter3 = counter0, counter4 = counter0,
+         counter5 = counter0;
     std::uint64_t seen[kFrequent] = {};
-    for (std::size_t k = 0; k < kFrequent; ++k) {
-        want[k] = hn::Set(d, frequent[k]);
-        counters[k] = hn::Zero(d);
-    }
     std::size_t kept = 0;
     std::uint64_t mixed[max_subblock / (64 * unit) + 1] = {};  // a bit for each unit
     // One vector; the last (kTail) only as far as len.
@@ -328,21 +329,24 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, const unsi
         const auto bytes = hn::LoadU(d, p + i);
         const auto in = FirstBytes(d, len - i);
         const auto other = hn::RebindMask(d, hn::Lt(hn::BitCast(di, bytes), hn::Zero(di)));
-        auto dropped = other;
-        for (std::size_t k = 0; k < kFrequent; ++k) {
-            const auto is = kTail ? hn::And(hn::Eq(bytes, want[k]), in) : hn::Eq(bytes, want[k]);
-            counters[k] = hn::Sub(counters[k], hn::VecFromMask(d, is));
-            dropped = hn::Or(dropped, is);
-        }
+        const auto count = [&](hn::Vec<D8> &counter, hn::Vec<D8> want) HWY_ATTR {
+            const auto is = kTail ? hn::And(hn::Eq(bytes, want), in) : hn::Eq(bytes, want);
+            counter = hn::Sub(counter, hn::VecFromMask(d, is));
+            return is;
+        };
+        const auto dropped =
+            hn::Or(hn::Or(hn::Or(other, count(counter0, want0)), hn::Or(count(counter1, want1), count(counter2, want2))),
+                   hn::Or(count(counter3, want3), hn::Or(count(counter4, want4), count(counter5, want5))));
         kept += CompressInto(d, bytes, kTail ? hn::AndNot(dropped, in) : hn::Not(dropped), compressed + kept);
         const std::uint64_t other_bits = MaskBits(d, other) & (kTail ? MaskBits(d, in) : ~std::uint64_t{0});
         mixed[i / (64 * unit)] |= unit_bits(other_bits) << (i / unit % 64);
     };
     const auto settle = [&]() HWY_ATTR {  // before a byte counter can wrap
-        for (std::size_t k = 0; k < kFrequent; ++k) {
-            seen[k] += hn::GetLane(hn::SumOfLanes(d64, hn::SumsOf8(counters[k])));
-            counters[k] = hn::Zero(d);
-        }
+        const auto take = [&](std::size_t k, hn::Vec<D8> &counter) HWY_ATTR {
+            seen[k] += hn::GetLane(hn::SumOfLanes(d64, hn::SumsOf8(counter)));
+            counter = hn::Zero(d);
+        };
+        take(0, counter0), take(1, counter1), take(2, counter2), take(3, counter3), take(4, counter4), take(5, counter5);
     };
     std::size_t i = 0;
     while (i + hn::Lanes(d) <= len) {

@@ -134,39 +134,54 @@ HWY_INLINE std::size_t CompressInto(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)
         return CompressPortable(d, v, keep, out);
 }
 
-// PickStarts: for k below `streams`, b[k] holds in order the bytes k after
-// each lane that `starts` selects, where v[k] are the vectors at p + k
-// (lanes past the selected ones: anything).
+// StartIndex: the numbers of the lanes that `starts` selects, in order (lanes
+// past them: anything); PickStart: the bytes of v, the vector at p, at the
+// lanes an index names. Natively one compression and one byte permutation
+// (VPERMB) a vector; in the portable form each 128-bit block of the bytes is
+// looked up in turn, lanes whose index is not in it getting all bits set,
+// which looks up a zero.
 template <class D>
-HWY_INLINE void PickStartsPortable(D d, const unsigned char *p, hn::Mask<D> starts, hn::Vec<D> *b, int streams)
+HWY_INLINE hn::Vec<D> StartIndexPortable(D d, hn::Mask<D> starts)
 {
     alignas(64) std::uint8_t index_bytes[hn::MaxLanes(d) + 8] = {};
     CompressPortable(d, hn::Iota(d, 0), starts, index_bytes);
-    const auto index = hn::Load(d, index_bytes);
-    // Each 128-bit block of the bytes looked up in turn: lanes whose index
-    // is not in it get all bits set, which looks up a zero.
-    for (int k = 0; k < streams; ++k)
-        b[k] = hn::Zero(d);
-    for (std::size_t block = 0; block < hn::Lanes(d); block += 16) {
-        const auto in_block = hn::Sub(index, hn::Set(d, static_cast<std::uint8_t>(block)));
-        const auto from = hn::Or(in_block, hn::VecFromMask(d, hn::Gt(in_block, hn::Set(d, 15))));
-        for (int k = 0; k < streams; ++k)
-            b[k] = hn::Or(b[k], hn::TableLookupBytesOr0(hn::LoadDup128(d, p + k + block), from));
-    }
+    return hn::Load(d, index_bytes);
 }
 
 template <class D>
-HWY_INLINE void PickStarts(D d, const unsigned char *p, const hn::Vec<D> *v, hn::Mask<D> starts, hn::Vec<D> *b,
-                           int streams)
+HWY_INLINE hn::Vec<D> PickStartPortable(D d, const unsigned char *p, hn::Vec<D> index)
+{
+    auto picked = hn::Zero(d);
+    for (std::size_t block = 0; block < hn::Lanes(d); block += 16) {
+        const auto in_block = hn::Sub(index, hn::Set(d, static_cast<std::uint8_t>(block)));
+        const auto from = hn::Or(in_block, hn::VecFromMask(d, hn::Gt(in_block, hn::Set(d, 15))));
+        picked = hn::Or(picked, hn::TableLookupBytesOr0(hn::LoadDup128(d, p + block), from));
+    }
+    return picked;
+}
+
+template <class D>
+HWY_INLINE hn::Vec<D> StartIndex(D d, hn::Mask<D> starts)
 {
 #if HWY_TARGET == HWY_AVX3_DL
-    if constexpr (kNative<D> && HWY_TARGET == HWY_AVX3_DL)  // VPERMB at the starts, compressed once
-        for (int k = 0; k < streams; ++k) b[k].raw = _mm512_permutexvar_epi8(hn::Compress(hn::Iota(d, 0), starts).raw, v[k].raw);
+    if constexpr (kNative<D>)
+        return hn::Compress(hn::Iota(d, 0), starts);
+    else
+#endif
+        return StartIndexPortable(d, starts);
+}
+
+template <class D>
+HWY_INLINE hn::Vec<D> PickStart(D d, const unsigned char *p, hn::Vec<D> v, hn::Vec<D> index)
+{
+#if HWY_TARGET == HWY_AVX3_DL
+    if constexpr (kNative<D>)
+        return hn::Vec<D>{_mm512_permutexvar_epi8(index.raw, v.raw)};
     else
 #endif
     {
         (void)v;
-        PickStartsPortable(d, p, starts, b, streams);
+        return PickStartPortable(d, p, index);
     }
 }
 

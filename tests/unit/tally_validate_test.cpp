@@ -44,7 +44,7 @@ int ValidPadded(const unsigned char *data, std::size_t size, bool strict)
 }
 
 // The native and the portable forms of CompressInto (bytes, 32-bit lanes)
-// and PickStarts on random bytes (at least 128 readable) and a random
+// and of StartIndex and PickStart on random bytes (at least 128 readable) and a random
 // mask: "" when they agree on the lanes that count.
 std::string NativeAsPortable(const unsigned char *bytes, std::uint64_t mask_bits)
 {
@@ -72,16 +72,16 @@ std::string NativeAsPortable(const unsigned char *bytes, std::uint64_t mask_bits
         tv::CompressPortable(d32, points, mask32, portable32) != n32 ||
         std::memcmp(native32, portable32, 4 * n32) != 0)
         return "CompressInto, 32-bit lanes";
-    const hn::Vec<tv::D8> v[4] = {hn::LoadU(d, bytes), hn::LoadU(d, bytes + 1), hn::LoadU(d, bytes + 2),
-                                  hn::LoadU(d, bytes + 3)};
-    hn::Vec<tv::D8> b[4], c[4];
-    tv::PickStarts(d, bytes, v, mask, b, 4);
-    tv::PickStartsPortable(d, bytes, mask, c, 4);
+    const auto index = tv::StartIndex(d, mask), index_portable = tv::StartIndexPortable(d, mask);
+    hn::Store(index, d, native);
+    hn::Store(index_portable, d, portable);
+    if (std::memcmp(native, portable, n) != 0)
+        return "StartIndex";
     for (int k = 0; k < 4; ++k) {
-        hn::Store(b[k], d, native);
-        hn::Store(c[k], d, portable);
+        hn::Store(tv::PickStart(d, bytes + k, hn::LoadU(d, bytes + k), index), d, native);
+        hn::Store(tv::PickStartPortable(d, bytes + k, index), d, portable);
         if (std::memcmp(native, portable, n) != 0)
-            return "PickStarts, stream " + std::to_string(k);
+            return "PickStart, stream " + std::to_string(k);
     }
     return "";
 #endif

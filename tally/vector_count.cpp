@@ -237,22 +237,31 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
     auto error = Errors(d, p, len < 3 ? len : 3, strict);
     std::uint32_t *out = points;
     std::uint16_t *out16 = bmp_points;
-    for (std::size_t i = 0; i < len; i += hn::Lanes(d)) {
+    // One vector; those that reach the end of the sub-block (kTail), with
+    // the lanes past it left out.
+    const auto step = [&](std::size_t i, auto tail) HWY_ATTR {
+        constexpr bool kTail = decltype(tail)::value;
         const auto v0 = hn::LoadU(d, p + i), v1 = hn::LoadU(d, p + i + 1), v2 = hn::LoadU(d, p + i + 2);
         const auto v3 = hn::LoadU(d, p + i + 3);
         // The errors of the bytes from p + i + 3 on; characters begin at the
         // bytes that are not continuation bytes (signed, below -64).
-        error = hn::Or(error, ErrorsOf(d, v0, v1, v2, v3, len - i > 3 ? len - i - 3 : 0, strict));
-        const auto starts =
-            hn::And(hn::RebindMask(d, hn::Gt(hn::BitCast(di, v0), hn::Set(di, -65))), FirstBytes(d, len - i));
-        const std::size_t here = len - i < hn::Lanes(d) ? len - i : hn::Lanes(d);
+        const auto errors = ErrorsOf(d, v0, v1, v2, v3, kTail ? (len - i > 3 ? len - i - 3 : 0) : hn::Lanes(d), strict);
+        error = hn::Or(error, errors);
+        const auto start_bytes = hn::RebindMask(d, hn::Gt(hn::BitCast(di, v0), hn::Set(di, -65)));
+        const auto starts = kTail ? hn::And(start_bytes, FirstBytes(d, len - i)) : start_bytes;
+        const std::size_t here = kTail && len - i < hn::Lanes(d) ? len - i : hn::Lanes(d);
         if constexpr (kDecode == Decode::gathered)
             DecodeStarts(d, p + i, v0, v1, v2, v3, starts, out, out16);
         else if (kDecode == Decode::every_bmp && hn::AllFalse(d, hn::Gt(v0, hn::Set(d, 0xEF))))
             DecodeEveryBmp(p + i, here, out16);
         else
             DecodeEvery<false>(p + i, here, out);
-    }
+    };
+    std::size_t i = 0;
+    for (; i + hn::Lanes(d) + 3 <= len; i += hn::Lanes(d))
+        step(i, std::false_type{});
+    for (; i < len; i += hn::Lanes(d))
+        step(i, std::true_type{});
     if (!NoErrors(d, error) || !EndsWhole(p, len))
         return -1;
     const auto n = static_cast<std::size_t>(out - points), n16 = static_cast<std::size_t>(out16 - bmp_points);

@@ -43,9 +43,10 @@ int ValidPadded(const unsigned char *data, std::size_t size, bool strict)
 #endif
 }
 
-// The native and the portable forms of CompressInto (bytes, 32-bit lanes)
-// and of StartIndex and PickStart on random bytes (at least 128 readable) and a random
-// mask: "" when they agree on the lanes that count.
+// The native and the portable forms of CompressInto (bytes, 32-bit lanes;
+// 16-bit lanes against the lanes selected one by one) and of StartIndex and
+// PickStart on random bytes (at least 128 readable) and a random mask: ""
+// when they agree on the lanes that count.
 std::string NativeAsPortable(const unsigned char *bytes, std::uint64_t mask_bits)
 {
 #if HWY_TARGET == HWY_SCALAR
@@ -72,6 +73,17 @@ std::string NativeAsPortable(const unsigned char *bytes, std::uint64_t mask_bits
         tv::CompressPortable(d32, points, mask32, portable32) != n32 ||
         std::memcmp(native32, portable32, 4 * n32) != 0)
         return "CompressInto, 32-bit lanes";
+    // 16-bit lanes have the portable form alone: against the lanes selected one by one.
+    const hn::CappedTag<std::uint16_t, 32> d16;
+    std::uint16_t halves[32], got16[64] = {};
+    std::memcpy(halves, bytes, sizeof halves);
+    const std::size_t n16 = tv::CompressInto(d16, hn::LoadU(d16, halves), hn::LoadMaskBits(d16, bits), got16);
+    std::size_t selected = 0;
+    for (std::size_t i = 0; i < hn::Lanes(d16); ++i)
+        if ((mask_bits >> i & 1) != 0 && got16[selected++] != halves[i])
+            return "CompressInto, 16-bit lanes";
+    if (n16 != selected)
+        return "CompressInto, 16-bit lanes: count";
     const auto index = tv::StartIndex(d, mask), index_portable = tv::StartIndexPortable(d, mask);
     hn::Store(index, d, native);
     hn::Store(index_portable, d, portable);

@@ -33,6 +33,7 @@ namespace tally_vector {
 constexpr std::size_t padding = 128;
 constexpr std::size_t max_subblock = tally_vector_max_subblock;
 constexpr std::size_t unit = 16;  // bytes of a unit of nearly-ASCII text
+constexpr std::size_t sample_bytes = 1024;  // the front of a sub-block that chooses how it is counted
 
 // The sub-block being worked on, at buffer + padding.
 alignas(64) unsigned char buffer[padding + max_subblock + padding];
@@ -218,7 +219,7 @@ constexpr bool kEveryBmp = HWY_TARGET != HWY_AVX3;
 HWY_INLINE bool FourBytesAhead(const unsigned char *p, std::size_t len)
 {
     const D8 d;
-    const std::size_t sample = len < 1024 ? len : 1024;
+    const std::size_t sample = len < sample_bytes ? len : sample_bytes;
     auto high = hn::Zero(d);
     for (std::size_t i = 0; i < sample; i += hn::Lanes(d))
         high = hn::Max(high, hn::IfThenElseZero(FirstBytes(d, sample - i), hn::LoadU(d, p + i)));
@@ -347,8 +348,7 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, const unsi
             hn::Or(hn::Or(hn::Or(other, count(counter0, want0)), hn::Or(count(counter1, want1), count(counter2, want2))),
                    hn::Or(count(counter3, want3), hn::Or(count(counter4, want4), count(counter5, want5))));
         kept += CompressInto(d, bytes, kTail ? hn::AndNot(dropped, in) : hn::Not(dropped), compressed + kept);
-        const std::uint64_t other_bits = MaskBits(d, other) & (kTail ? MaskBits(d, in) : ~std::uint64_t{0});
-        mixed[i / (64 * unit)] |= unit_bits(other_bits) << (i / unit % 64);
+        mixed[i / (64 * unit)] |= unit_bits(MaskBits(d, kTail ? hn::And(other, in) : other)) << (i / unit % 64);
     };
     const auto settle = [&]() HWY_ATTR {  // before a byte counter can wrap
         const auto take = [&](std::size_t k, hn::Vec<D8> &counter) HWY_ATTR {
@@ -399,7 +399,7 @@ HWY_INLINE bool ByPairs(bool pairs, const unsigned char *p, std::size_t len)
         return false;
     const D8 d;
     const hn::RebindToSigned<D8> di;
-    const std::size_t sample = len < 1024 ? len : 1024;
+    const std::size_t sample = len < sample_bytes ? len : sample_bytes;
     std::size_t other = 0;
     for (std::size_t i = 0; i < sample; i += hn::Lanes(d)) {
         const auto bytes = hn::BitCast(di, hn::LoadU(d, p + i));

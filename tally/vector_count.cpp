@@ -10,6 +10,7 @@
 // its vectors (CountByVector).
 #include "vector_count.hpp"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -32,7 +33,6 @@ namespace tally_vector {
 // (at most 64 bytes are loaded at once) plus the three bytes of look-around.
 constexpr std::size_t padding = 128;
 constexpr std::size_t max_subblock = tally_vector_max_subblock;
-constexpr std::size_t unit = 16;  // bytes of a unit of nearly-ASCII text
 constexpr std::size_t sample_bytes = 1024;  // the front of a sub-block that chooses how it is counted
 
 // The sub-block being worked on, at buffer + padding.
@@ -43,6 +43,12 @@ alignas(64) std::uint32_t points[max_subblock + 64];
 alignas(64) std::uint16_t bmp_points[max_subblock + 64];
 // The ASCII bytes of the sub-block that are counted by pairs, compressed.
 alignas(64) std::uint8_t compressed[max_subblock + 64];
+
+// For text of nearly all ASCII: a bit for each byte of the sub-block that
+// is a lead (lane order, 8 to a byte), and the places of the leads in order.
+alignas(64) std::uint8_t lead_marks[max_subblock / 8 + 16];
+alignas(64) std::uint16_t lead_at[max_subblock + 8];
+static_assert(max_subblock <= 0x10000, "a lead's place fits in 16 bits");
 
 // End of the sub-block that starts at pos: at most `subblock` bytes on, moved
 // back to a character boundary. Inside the data that is a byte that is not a
@@ -170,8 +176,7 @@ HWY_INLINE void DecodeStarts(D d, const unsigned char *p, V v0, V v1, V v2, V v3
 
 // Decodes p[0..len) (len at most a vector of D8) at every byte position in
 // 32-bit lanes and appends at `out` the code points of the characters that
-// begin there (only those of more than one byte if kMultibyteOnly).
-template <bool kMultibyteOnly>
+// begin there.
 HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint32_t *&out)
 {
     const hn::CappedTag<std::uint32_t, 16> d32;
@@ -180,8 +185,7 @@ HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint32
         const auto b0 = hn::LoadU(d8, p + at);
         const auto all = Assemble(b0, hn::LoadU(d8, p + at + 1), hn::LoadU(d8, p + at + 2), hn::LoadU(d8, p + at + 3));
         const auto first = hn::PromoteTo(d32, b0);
-        const auto starts = kMultibyteOnly ? hn::Gt(first, hn::Set(d32, 0xBF))
-                                           : hn::Not(hn::Eq(hn::And(first, hn::Set(d32, 0xC0)), hn::Set(d32, 0x80)));
+        const auto starts = hn::Not(hn::Eq(hn::And(first, hn::Set(d32, 0xC0)), hn::Set(d32, 0x80)));
         out += CompressInto(d32, all, hn::And(starts, hn::FirstN(d32, len - at)), out);
     }
 }
@@ -256,7 +260,7 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
         else if (kDecode == Decode::every_bmp && hn::AllFalse(d, hn::Gt(v0, hn::Set(d, 0xEF))))
             DecodeEveryBmp(p + i, here, out16);
         else
-            DecodeEvery<false>(p + i, here, out);
+            DecodeEvery(p + i, here, out);
     };
     std::size_t i = 0;
     for (; i + hn::Lanes(d) + 3 <= len; i += hn::Lanes(d))
@@ -269,21 +273,6 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
     stage_points(stage, points, n);
     stage_points(stage, bmp_points, n16);
     return static_cast<std::int64_t>(n + n16);
-}
-
-// The characters of more than one byte that begin in the unit at p, of
-// which `left` bytes are in the sub-block, decoded at every byte position
-// (few units of such text hold any) and appended at `out`; their errors,
-// with those of the three bytes after the unit, added to `error`.
-template <class DW>
-HWY_INLINE void DecodeUnit(const unsigned char *p, std::size_t left, bool strict, hn::Vec<DW> &error,
-                           std::uint32_t *&out)
-{
-    const DW dw;
-    const std::size_t window = left < unit + 3 ? left : unit + 3;
-    for (std::size_t k = 0; k < window; k += hn::Lanes(dw))
-        error = hn::Or(error, Errors(dw, p + k, window - k, strict));
-    DecodeEvery<true>(p, left < unit ? left : unit, out);
 }
 
 // Text of nearly all ASCII: its most frequent bytes are counted by
@@ -316,10 +305,85 @@ void ChooseFrequent(const unsigned char *p, std::size_t len, unsigned char *freq
     }
 }
 
+// The places of the leads that lead_marks marks in p[0..len), in order;
+// returns how many. Four are written for every 64 bytes whatever their
+// number, and more only where there are more, so that prose, which has a
+// few here and there, runs with no branch it cannot predict.
+HWY_INLINE std::size_t FlattenLeads(std::size_t len)
+{
+    const std::size_t words = (len + 63) / 64;
+    std::uint64_t any[max_subblock / 64 / 64 + 1] = {};  // a bit for each word that has a lead
+    for (std::size_t a = 0; a * 64 < words; ++a) {
+        std::uint64_t summary = 0;  // in a register, not through memory
+        for (std::size_t w = a * 64; w < words && w < a * 64 + 64; ++w) {
+            std::uint64_t bits;
+            std::memcpy(&bits, lead_marks + w * 8, 8);
+            summary |= std::uint64_t{bits != 0} << (w % 64);
+        }
+        any[a] = summary;
+    }
+    std::size_t n = 0;
+    for (std::size_t a = 0; a * 64 < words; ++a)
+        for (std::uint64_t summary = any[a]; summary != 0; summary &= summary - 1) {
+            const std::size_t at = (a * 64 + static_cast<std::size_t>(std::countr_zero(summary))) * 64;
+            std::uint64_t bits;
+            std::memcpy(&bits, lead_marks + at / 8, 8);
+            if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__)
+                bits = __builtin_bswap64(bits);
+            if (len - at < 64)
+                bits &= (std::uint64_t{1} << (len - at)) - 1;
+            const auto count = static_cast<std::size_t>(std::popcount(bits));
+            std::uint16_t *const out = lead_at + n;
+            for (std::size_t k = 0; k < 4; ++k, bits &= bits - 1)  // past the last: 63, not a branch
+                out[k] = static_cast<std::uint16_t>(at + static_cast<std::size_t>(__builtin_ctzll(bits | 1ull << 63)));
+            for (std::size_t k = 4; bits != 0; ++k, bits &= bits - 1)
+                out[k] = static_cast<std::uint16_t>(at + static_cast<std::size_t>(std::countr_zero(bits)));
+            n += count;
+        }
+    return n;
+}
+
+// Decodes the characters whose leads are at lead_at[0..n) in p into
+// points, a vector of them at a time, the four bytes from each lead gathered
+// into a lane; returns whether each is legal (LeadErrors) and they need
+// `conts` continuation bytes in all.
+HWY_INLINE bool DecodeLeads(const unsigned char *p, std::size_t n, bool strict, std::size_t conts)
+{
+    const hn::CappedTag<std::int32_t, 16> d;
+    const hn::Rebind<std::uint16_t, decltype(d)> d16;
+    const hn::Rebind<std::uint32_t, decltype(d)> du;
+    const auto six_bits = hn::Set(d, 0x3F);
+    auto errors = hn::Zero(d), needed = hn::Zero(d);
+    for (std::size_t k = 0; k < n; k += hn::Lanes(d)) {
+        const auto in = hn::FirstN(d, n - k < hn::Lanes(d) ? n - k : hn::Lanes(d));
+        // Lanes past the last lead read the sub-block's first bytes, and do not count.
+        const auto at = hn::IfThenElseZero(in, hn::BitCast(d, hn::PromoteTo(du, hn::LoadU(d16, lead_at + k))));
+        const auto w = hn::GatherOffset(d, reinterpret_cast<const std::int32_t *>(p), at);
+        errors = hn::Or(errors, hn::IfThenElseZero(in, LeadErrors(d, w, strict)));
+        const auto b0 = LaneByte<0>(d, w);
+        const auto three = hn::Gt(b0, hn::Set(d, 0xDF)), four = hn::Gt(b0, hn::Set(d, 0xEF));
+        // 1, 2 or 3 continuation bytes (a mask is -1 in every set lane).
+        needed = hn::Add(needed, hn::IfThenElseZero(in, hn::Sub(hn::Sub(hn::Set(d, 1), hn::VecFromMask(d, three)),
+                                                               hn::VecFromMask(d, four))));
+        // All four bytes' bits put together, then those of the sequence's length kept.
+        const auto all = hn::Or(hn::Or(hn::ShiftLeft<18>(b0), hn::ShiftLeft<12>(hn::And(LaneByte<1>(d, w), six_bits))),
+                                hn::Or(hn::ShiftLeft<6>(hn::And(LaneByte<2>(d, w), six_bits)),
+                                       hn::And(LaneByte<3>(d, w), six_bits)));
+        const auto shift = hn::IfThenElse(four, hn::Zero(d), hn::IfThenElse(three, hn::Set(d, 6), hn::Set(d, 12)));
+        const auto keep = hn::IfThenElse(four, hn::Set(d, 0x1FFFFF),
+                                         hn::IfThenElse(three, hn::Set(d, 0xFFFF), hn::Set(d, 0x7FF)));
+        hn::StoreU(hn::BitCast(du, hn::And(hn::Shr(all, shift), keep)), du, points + k);
+    }
+    return NoErrors(d, errors) && static_cast<std::size_t>(hn::GetLane(hn::SumOfLanes(d, needed))) == conts;
+}
+
 // Counts every character of p[0..len) of nearly all ASCII as above and the
-// rest by units (DecodeUnit), validating it as it goes (the conditions of
-// Validate hold); returns how many there are, or -1, having staged nothing,
-// if p[0..len) is not whole legal sequences.
+// others by their leads, marked in the same pass and decoded after it
+// (FlattenLeads, DecodeLeads), validating it as it goes: every lead is
+// checked with the bytes it needs, and the bytes above 0x7F must be exactly
+// the leads and the continuation bytes they need.
+// Returns how many characters there are, or -1, having staged nothing, if
+// p[0..len) is not whole legal sequences.
 std::int64_t CountCompressed(const unsigned char *p, std::size_t len, const unsigned char *frequent, bool strict,
                              count_stage &stage)
 {
@@ -331,24 +395,30 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, const unsi
     auto counter0 = hn::Zero(d), counter1 = counter0, counter2 = counter0, counter3 = counter0, counter4 = counter0,
          counter5 = counter0;
     std::uint64_t seen[kFrequent] = {};
+    std::size_t others = 0;  // bytes above 0x7F
     std::size_t kept = 0;
-    std::uint64_t mixed[max_subblock / (64 * unit) + 1] = {};  // a bit for each unit
     // One vector; the last (kTail) only as far as len.
     const auto step = [&](std::size_t i, auto tail) HWY_ATTR {
         constexpr bool kTail = decltype(tail)::value;
         const auto bytes = hn::LoadU(d, p + i);
         const auto in = FirstBytes(d, len - i);
-        const auto other = hn::RebindMask(d, hn::Lt(hn::BitCast(di, bytes), hn::Zero(di)));
-        const auto count = [&](hn::Vec<D8> &counter, hn::Vec<D8> want) HWY_ATTR {
-            const auto is = kTail ? hn::And(hn::Eq(bytes, want), in) : hn::Eq(bytes, want);
+        const auto signed_bytes = hn::BitCast(di, bytes);
+        const auto other = hn::RebindMask(d, hn::Lt(signed_bytes, hn::Zero(di)));
+        const auto cont = hn::RebindMask(d, hn::Lt(signed_bytes, hn::Set(di, -64)));  // 0x80..0xBF
+        const auto count = [&](hn::Vec<D8> &counter, hn::Mask<D8> is) HWY_ATTR {
+            is = kTail ? hn::And(is, in) : is;
             counter = hn::Sub(counter, hn::VecFromMask(d, is));
             return is;
         };
-        const auto dropped =
-            hn::Or(hn::Or(hn::Or(other, count(counter0, want0)), hn::Or(count(counter1, want1), count(counter2, want2))),
-                   hn::Or(count(counter3, want3), hn::Or(count(counter4, want4), count(counter5, want5))));
+        const auto dropped = hn::Or(
+            hn::Or(hn::Or(other, count(counter0, hn::Eq(bytes, want0))),
+                   hn::Or(count(counter1, hn::Eq(bytes, want1)), count(counter2, hn::Eq(bytes, want2)))),
+            hn::Or(count(counter3, hn::Eq(bytes, want3)),
+                   hn::Or(count(counter4, hn::Eq(bytes, want4)), count(counter5, hn::Eq(bytes, want5)))));
         kept += CompressInto(d, bytes, kTail ? hn::AndNot(dropped, in) : hn::Not(dropped), compressed + kept);
-        mixed[i / (64 * unit)] |= unit_bits(MaskBits(d, kTail ? hn::And(other, in) : other)) << (i / unit % 64);
+        const auto other_in = kTail ? hn::And(other, in) : other;
+        others += hn::CountTrue(d, other_in);
+        hn::StoreMaskBits(d, hn::AndNot(cont, other_in), lead_marks + i / 8);
     };
     const auto settle = [&]() HWY_ATTR {  // before a byte counter can wrap
         const auto take = [&](std::size_t k, hn::Vec<D8> &counter) HWY_ATTR {
@@ -368,15 +438,8 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, const unsi
         step(i, std::true_type{});
         settle();
     }
-    const hn::CappedTag<std::uint8_t, 32> dw;  // a unit and the three bytes after it, where it can
-    auto error = hn::Zero(dw);
-    std::uint32_t *out = points;
-    for (std::size_t word = 0; word * 64 * unit < len; ++word)
-        for (std::uint64_t bits = mixed[word]; bits != 0; bits &= bits - 1) {
-            const std::size_t at = (word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))) * unit;
-            DecodeUnit<decltype(dw)>(p + at, len - at, strict, error, out);
-        }
-    if (!NoErrors(dw, error) || !EndsWhole(p, len))
+    const std::size_t n = FlattenLeads(len);
+    if (!DecodeLeads(p, n, strict, others - n) || !EndsWhole(p, len))
         return -1;
     std::uint64_t characters = kept;
     for (std::size_t k = 0; k < kFrequent; ++k)
@@ -385,7 +448,6 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, const unsi
             characters += seen[k];
         }
     stage_pairs(stage, compressed, kept);
-    const auto n = static_cast<std::size_t>(out - points);
     stage_points(stage, points, n);
     return static_cast<std::int64_t>(characters + n);
 }

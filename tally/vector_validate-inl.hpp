@@ -110,6 +110,44 @@ HWY_INLINE bool NoErrors(D d, hn::Vec<D> errors)
     return hn::AllTrue(d, hn::Eq(errors, hn::Zero(d)));
 }
 
+// Byte k (0 to 3) of memory order of each 32-bit lane of w, as a number.
+template <int k, class D, class V = hn::Vec<D>>
+HWY_INLINE V LaneByte(D d, V w)
+{
+    constexpr int kShift = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 24 - 8 * k : 8 * k;
+    return hn::And(hn::ShiftRight<kShift>(w), hn::Set(d, 0xFF));
+}
+
+// The check of a lead by itself, in 32-bit lanes (signed), each the four
+// bytes of memory from a lead (0xC0..0xFF) on: nonzero where the sequence
+// it begins is not legal, whatever the bytes after it; that is, where the
+// lead is C0, C1 or above F4, a byte it needs is not a continuation byte, or
+// the first of them is out of the lead's range (E0, F0, F4, and ED by the
+// strict rule). Where every byte above 0x7F is a lead or a continuation byte
+// that a lead needs, these are the only errors.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE V LeadErrors(D d, V w, bool strict)
+{
+    constexpr bool kBig = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+    const auto b0 = LaneByte<0>(d, w), b1 = LaneByte<1>(d, w);
+    const auto three = hn::Gt(b0, hn::Set(d, 0xDF)), four = hn::Gt(b0, hn::Set(d, 0xEF));
+    // The top two bits of each byte the lead needs, and what they must be.
+    const auto bits = [&](std::uint32_t little, std::uint32_t big) HWY_ATTR {
+        return hn::Set(d, static_cast<std::int32_t>(kBig ? big : little));
+    };
+    const auto needed = hn::IfThenElse(four, bits(0xC0C0C000u, 0x00C0C0C0u),
+                                       hn::IfThenElse(three, bits(0x00C0C000u, 0x00C0C000u), bits(0x0000C000u, 0x00C00000u)));
+    const auto not_continuation = hn::Xor(hn::And(w, needed), hn::And(needed, bits(0x80808080u, 0x80808080u)));
+    const auto low = hn::IfThenElse(hn::Eq(b0, hn::Set(d, 0xE0)), hn::Set(d, 0xA0),
+                                    hn::IfThenElse(hn::Eq(b0, hn::Set(d, 0xF0)), hn::Set(d, 0x90), hn::Set(d, 0x80)));
+    const auto high = hn::IfThenElse(hn::Eq(b0, hn::Set(d, 0xF4)), hn::Set(d, 0x8F),
+                                     hn::IfThenElse(hn::Eq(b0, hn::Set(d, 0xED)), hn::Set(d, strict ? 0x9F : 0xBF),
+                                                    hn::Set(d, 0xBF)));
+    const auto wrong = hn::Or(hn::Or(hn::Lt(b0, hn::Set(d, 0xC2)), hn::Gt(b0, hn::Set(d, 0xF4))),
+                              hn::Or(hn::Lt(b1, low), hn::Gt(b1, high)));
+    return hn::Or(not_continuation, hn::VecFromMask(d, wrong));
+}
+
 // Whether the last sequence of p[0..len) ends within it.
 HWY_INLINE bool EndsWhole(const unsigned char *p, std::size_t len)
 {

@@ -98,6 +98,43 @@ std::string NativeAsPortable(const unsigned char *bytes, std::uint64_t mask_bits
     return "";
 #endif
 }
+
+// LeadErrors for every lead (0xC0..0xFF) with every second byte and chosen
+// third and fourth bytes, by runetally's rule or the strict one: "" when it
+// flags exactly the sequences the reference refuses.
+std::string LeadsAsRule(bool strict)
+{
+#if HWY_TARGET == HWY_SCALAR
+    (void)strict;
+    return "";
+#else
+    const hn::CappedTag<std::int32_t, 16> d;
+    const unsigned char chosen[] = {0x00, 0x7F, 0x80, 0x8F, 0xBF, 0xC0, 0xFF};
+    unsigned char words[16][4];
+    std::int32_t errors[16];
+    std::size_t filled = 0;
+    for (int b0 = 0xC0; b0 < 0x100; ++b0)
+        for (int b1 = 0; b1 < 0x100; ++b1)
+            for (const unsigned char b2 : chosen)
+                for (const unsigned char b3 : chosen) {
+                    const unsigned char seq[4] = {static_cast<unsigned char>(b0), static_cast<unsigned char>(b1), b2, b3};
+                    std::memcpy(words[filled++], seq, 4);
+                    if (filled < hn::Lanes(d) && !(b0 == 0xFF && b1 == 0xFF && b2 == 0xFF && b3 == 0xFF))
+                        continue;
+                    std::int32_t lanes[16];
+                    std::memcpy(lanes, words, sizeof lanes);
+                    hn::StoreU(tv::LeadErrors(d, hn::LoadU(d, lanes), strict), d, errors);
+                    for (std::size_t k = 0; k < filled; ++k) {
+                        const auto extra = static_cast<std::size_t>(utf8_extra_bytes[words[k][0]]);
+                        const bool legal = extra <= 3 && utf8_sequence_is_legal({words[k], extra + 1}, strict);
+                        if ((errors[k] == 0) != legal)
+                            return (legal ? "refused " : "accepted ") + hex_dump(tally_harness::bytes(reinterpret_cast<char *>(words[k]), 4));
+                    }
+                    filled = 0;
+                }
+    return "";
+#endif
+}
 }  // namespace HWY_NAMESPACE
 }  // namespace tally_validate_test
 HWY_AFTER_NAMESPACE();
@@ -106,6 +143,7 @@ HWY_AFTER_NAMESPACE();
 namespace tally_validate_test {
 HWY_EXPORT(ValidPadded);
 HWY_EXPORT(NativeAsPortable);
+HWY_EXPORT(LeadsAsRule);
 
 using tally_harness::bytes;
 
@@ -171,6 +209,18 @@ TEST(VectorValidation, RandomTextWithABrokenByte)
             s[rng() % s.size()] = static_cast<char>(rng() % 256);
         ASSERT_EQ(check(s), "");
     }
+    tally_harness::use_reference();
+}
+
+// The check of a lead by itself (text of nearly all ASCII) against the
+// reference rule, on every target.
+TEST(VectorValidation, EveryLeadByItself)
+{
+    for (const bool strict : {false, true})
+        for (const std::int64_t target : kernel_targets()) {
+            tally_harness::use_path(target);
+            ASSERT_EQ(HWY_DYNAMIC_DISPATCH(LeadsAsRule)(strict), "") << hwy::TargetName(target) << (strict ? ", strict" : "");
+        }
     tally_harness::use_reference();
 }
 

@@ -47,7 +47,7 @@ alignas(64) std::uint8_t compressed[max_subblock + 64];
 // For text of nearly all ASCII: a bit for each byte of the sub-block that
 // is a lead (lane order, 8 to a byte), and the places of the leads in order.
 alignas(64) std::uint8_t lead_marks[max_subblock / 8 + 16];
-alignas(64) std::uint16_t lead_at[max_subblock + 8];
+alignas(64) std::uint16_t lead_at[max_subblock + 64];
 static_assert(max_subblock <= 0x10000, "a lead's place fits in 16 bits");
 
 // End of the sub-block that starts at pos: at most `subblock` bytes on, moved

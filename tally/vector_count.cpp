@@ -175,33 +175,29 @@ HWY_INLINE void DecodeStarts(D d, const unsigned char *p, V v0, V v1, V v2, V v3
 }
 
 // Decodes p[0..len) (len at most a vector of D8) at every byte position in
-// 32-bit lanes and appends at `out` the code points of the characters that
-// begin there.
-HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint32_t *&out)
+// 32-bit lanes and appends at `out` the code points of the characters whose
+// first bytes `starts` marks (a bit for each byte, the first lowest).
+HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint64_t starts, std::uint32_t *&out)
 {
     const hn::CappedTag<std::uint32_t, 16> d32;
     const hn::Rebind<std::uint8_t, decltype(d32)> d8;  // one byte a lane
     for (std::size_t at = 0; at < len; at += hn::Lanes(d32)) {
-        const auto b0 = hn::LoadU(d8, p + at);
-        const auto all = Assemble(b0, hn::LoadU(d8, p + at + 1), hn::LoadU(d8, p + at + 2), hn::LoadU(d8, p + at + 3));
-        const auto first = hn::PromoteTo(d32, b0);
-        const auto starts = hn::Not(hn::Eq(hn::And(first, hn::Set(d32, 0xC0)), hn::Set(d32, 0x80)));
-        out += CompressInto(d32, all, hn::And(starts, hn::FirstN(d32, len - at)), out);
+        const auto all = Assemble(hn::LoadU(d8, p + at), hn::LoadU(d8, p + at + 1), hn::LoadU(d8, p + at + 2),
+                                  hn::LoadU(d8, p + at + 3));
+        out += CompressBitsInto(d32, all, starts >> at, out);
     }
 }
 
 // The same where no character of p[0..len) is of four bytes, in 16-bit
-// lanes (half the work a character), for all characters.
-HWY_INLINE void DecodeEveryBmp(const unsigned char *p, std::size_t len, std::uint16_t *&out)
+// lanes (half the work a character), for the characters whose first bytes
+// `starts` marks (a bit for each byte, the first lowest).
+HWY_INLINE void DecodeEveryBmp(const unsigned char *p, std::size_t len, std::uint64_t starts, std::uint16_t *&out)
 {
     const hn::CappedTag<std::uint16_t, 32> d16;
     const hn::Rebind<std::uint8_t, decltype(d16)> d8;  // one byte a lane
     for (std::size_t at = 0; at < len; at += hn::Lanes(d16)) {
-        const auto b0 = hn::LoadU(d8, p + at);
-        const auto all = AssembleBmp(b0, hn::LoadU(d8, p + at + 1), hn::LoadU(d8, p + at + 2));
-        const auto first = hn::PromoteTo(d16, b0);
-        const auto starts = hn::Not(hn::Eq(hn::And(first, hn::Set(d16, 0xC0)), hn::Set(d16, 0x80)));
-        out += CompressInto(d16, all, hn::And(starts, hn::FirstN(d16, len - at)), out);
+        const auto all = AssembleBmp(hn::LoadU(d8, p + at), hn::LoadU(d8, p + at + 1), hn::LoadU(d8, p + at + 2));
+        out += CompressBits(d16, all, starts >> at, out);
     }
 }
 
@@ -258,9 +254,9 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
         if constexpr (kDecode == Decode::gathered)
             DecodeStarts(d, p + i, v0, v1, v2, v3, starts, out, out16);
         else if (kDecode == Decode::every_bmp && hn::AllFalse(d, hn::Gt(v0, hn::Set(d, 0xEF))))
-            DecodeEveryBmp(p + i, here, out16);
+            DecodeEveryBmp(p + i, here, MaskBits(d, starts), out16);
         else
-            DecodeEvery(p + i, here, out);
+            DecodeEvery(p + i, here, MaskBits(d, starts), out);
     };
     std::size_t i = 0;
     for (; i + hn::Lanes(d) + 3 <= len; i += hn::Lanes(d))

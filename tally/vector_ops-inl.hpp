@@ -28,6 +28,20 @@ constexpr std::array<std::array<std::uint8_t, 8>, 256> make_compress_lanes() noe
     return table;
 }
 alignas(64) inline constexpr auto compress_lanes = make_compress_lanes();
+
+// The same for 16-bit lanes, as the byte indices that move them (lane j:
+// bytes 2j and 2j + 1).
+constexpr std::array<std::array<std::uint8_t, 16>, 256> make_compress_halves() noexcept
+{
+    std::array<std::array<std::uint8_t, 16>, 256> table{};
+    for (std::size_t mask = 0; mask < 256; ++mask)
+        for (std::size_t slot = 0; slot < 8; ++slot) {
+            table[mask][2 * slot] = static_cast<std::uint8_t>(2 * compress_lanes[mask][slot]);
+            table[mask][2 * slot + 1] = static_cast<std::uint8_t>(2 * compress_lanes[mask][slot] + 1);
+        }
+    return table;
+}
+alignas(64) inline constexpr auto compress_halves = make_compress_halves();
 static_assert(compress_lanes[0x05][0] == 0 && compress_lanes[0x05][1] == 2 && compress_lanes[0x05][2] == 1 &&
               compress_lanes[0x80][0] == 7 && compress_lanes[0x80][7] == 6);
 
@@ -94,12 +108,13 @@ HWY_INLINE std::uint64_t MaskBits(D d, hn::Mask<D> m)
 // CompressInto: stores the lanes (bytes or 32-bit) of v that `keep`
 // selects at out, in order, and returns how many; writes up to a vector at
 // out. The portable form compresses 8 lanes at a time through the table.
+// CompressBits: the same with the lanes to keep given as bits (lane 0 in
+// the lowest), in the portable form.
 template <class D, typename T = hn::TFromD<D>>
-HWY_INLINE std::size_t CompressPortable(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)
+HWY_INLINE std::size_t CompressBits(D d, hn::Vec<D> v, std::uint64_t bits, T *out)
 {
     alignas(64) T lanes[hn::MaxLanes(d)];
     hn::Store(v, d, lanes);
-    const std::uint64_t bits = MaskBits(d, keep);
     const hn::CappedTag<T, 8> d8;
     const hn::Rebind<std::uint8_t, decltype(d8)> d_index;
     std::size_t n = 0;
@@ -108,12 +123,11 @@ HWY_INLINE std::size_t CompressPortable(D d, hn::Vec<D> v, hn::Mask<D> keep, T *
         const auto index = hn::LoadU(d_index, compress_lanes[byte].data());
         if constexpr (sizeof(T) == 1) {
             hn::StoreU(hn::TableLookupBytes(hn::LoadU(d8, lanes + i), index), d8, out + n);
-        } else if constexpr (sizeof(T) == 2) {  // lane j: bytes 2j and 2j + 1
+        } else if constexpr (sizeof(T) == 2) {
             const hn::Repartition<std::uint8_t, decltype(d8)> d_bytes;
-            const auto from = hn::Add(hn::Mul(hn::PromoteTo(d8, index), hn::Set(d8, 0x202)), hn::Set(d8, 0x100));
-            hn::StoreU(hn::BitCast(d8, hn::TableLookupBytes(hn::BitCast(d_bytes, hn::LoadU(d8, lanes + i)),
-                                                            hn::BitCast(d_bytes, from))),
-                       d8, out + n);
+            const auto from = hn::LoadU(d_bytes, compress_halves[byte].data());
+            hn::StoreU(hn::BitCast(d8, hn::TableLookupBytes(hn::BitCast(d_bytes, hn::LoadU(d8, lanes + i)), from)), d8,
+                       out + n);
         } else {
             hn::StoreU(hn::TableLookupLanes(hn::LoadU(d8, lanes + i), hn::IndicesFromVec(d8, hn::PromoteTo(d8, index))),
                        d8, out + n);
@@ -121,6 +135,13 @@ HWY_INLINE std::size_t CompressPortable(D d, hn::Vec<D> v, hn::Mask<D> keep, T *
         n += static_cast<std::size_t>(hwy::PopCount(byte));
     }
     return n;
+}
+
+
+template <class D, typename T = hn::TFromD<D>>
+HWY_INLINE std::size_t CompressPortable(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)
+{
+    return CompressBits(d, v, MaskBits(d, keep), out);
 }
 
 template <class D, typename T = hn::TFromD<D>>
@@ -132,6 +153,22 @@ HWY_INLINE std::size_t CompressInto(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)
     else
 #endif
         return CompressPortable(d, v, keep, out);
+}
+
+// CompressInto with the lanes to keep given as bits: where the target has
+// the native compression, through a mask loaded from them.
+template <class D, typename T = hn::TFromD<D>>
+HWY_INLINE std::size_t CompressBitsInto(D d, hn::Vec<D> v, std::uint64_t bits, T *out)
+{
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+    if constexpr (kNative<D>) {
+        std::uint8_t bytes[8];
+        for (std::size_t i = 0; i < 8; ++i)
+            bytes[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+        return CompressInto(d, v, hn::LoadMaskBits(d, bytes), out);
+    } else
+#endif
+        return CompressBits(d, v, bits, out);
 }
 
 // StartIndex: the numbers of the lanes that `starts` selects, in order (lanes

@@ -302,9 +302,9 @@ void ChooseFrequent(const unsigned char *p, std::size_t len, unsigned char *freq
 }
 
 // The places of the leads that lead_marks marks in p[0..len), in order;
-// returns how many. Four are written for every 64 bytes whatever their
-// number, and more only where there are more, so that prose, which has a
-// few here and there, runs with no branch it cannot predict.
+// returns how many. For each 64 bytes that hold any, four are written
+// whatever their number, and more only where there are more, so that prose,
+// which has a few here and there, runs with few branches it cannot predict.
 HWY_INLINE std::size_t FlattenLeads(std::size_t len)
 {
     const std::size_t words = (len + 63) / 64;

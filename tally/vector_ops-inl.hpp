@@ -28,6 +28,8 @@ constexpr std::array<std::array<std::uint8_t, 8>, 256> make_compress_lanes() noe
     return table;
 }
 alignas(64) inline constexpr auto compress_lanes = make_compress_lanes();
+static_assert(compress_lanes[0x05][0] == 0 && compress_lanes[0x05][1] == 2 && compress_lanes[0x05][2] == 1 &&
+              compress_lanes[0x80][0] == 7 && compress_lanes[0x80][7] == 6);
 
 // The same for 16-bit lanes, as the byte indices that move them (lane j:
 // bytes 2j and 2j + 1).
@@ -42,8 +44,6 @@ constexpr std::array<std::array<std::uint8_t, 16>, 256> make_compress_halves() n
     return table;
 }
 alignas(64) inline constexpr auto compress_halves = make_compress_halves();
-static_assert(compress_lanes[0x05][0] == 0 && compress_lanes[0x05][1] == 2 && compress_lanes[0x05][2] == 1 &&
-              compress_lanes[0x80][0] == 7 && compress_lanes[0x80][7] == 6);
 
 // A bit for each 16 lanes of a mask of at most 64 (one bit a lane, lane 0
 // lowest): whether any of them is set.
@@ -136,7 +136,6 @@ HWY_INLINE std::size_t CompressBits(D d, hn::Vec<D> v, std::uint64_t bits, T *ou
     }
     return n;
 }
-
 
 template <class D, typename T = hn::TFromD<D>>
 HWY_INLINE std::size_t CompressPortable(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)

@@ -45,19 +45,6 @@ constexpr std::array<std::array<std::uint8_t, 16>, 256> make_compress_halves() n
 }
 alignas(64) inline constexpr auto compress_halves = make_compress_halves();
 
-// A bit for each 16 lanes of a mask of at most 64 (one bit a lane, lane 0
-// lowest): whether any of them is set.
-constexpr std::uint64_t unit_bits(std::uint64_t lanes) noexcept
-{
-    lanes |= lanes >> 8;
-    lanes |= lanes >> 4;
-    lanes |= lanes >> 2;
-    lanes |= lanes >> 1;
-    // Bits 0, 16, 32 and 48 to bits 48 to 51, by one multiplication.
-    return ((lanes & 0x0001000100010001u) * 0x0001000200040008u) >> 48 & 0xF;
-}
-static_assert(unit_bits(0) == 0 && unit_bits(0x8000) == 1 && unit_bits(0x10000) == 2 &&
-              unit_bits(0x8000000000000001u) == 9 && unit_bits(~std::uint64_t{0}) == 15);
 }  // namespace tally_vector
 #endif  // RUNEKIT_TALLY_VECTOR_OPS_SHARED
 

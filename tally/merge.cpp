@@ -68,83 +68,77 @@ void end_line(table_scan &s, char_tally &tally) noexcept
     count_char(tally, s.code, s.count);
 }
 
+// One byte of a line before its glyph, from where s stands; false if it
+// makes the line not a table line.
+bool parse_byte(table_scan &s, unsigned char b, char_tally &tally) noexcept
+{
+    const auto digit = static_cast<unsigned>(b - '0');
+    const auto expect = [&](unsigned char want, field next) {
+        s.at = b == want ? next : s.at;
+        return b == want;
+    };
+    switch (s.at) {
+    case field::start:
+        return expect('\t', field::percentage);
+    case field::zero:
+        return expect('0', field::x);
+    case field::x:
+        return expect('x', field::hex);
+    case field::percentage:
+        return b != '\t' && b != '\n' && (s.at = field::percentage_more, true);
+    case field::percentage_more:
+        s.at = b == '\t' ? field::spaces : s.at;
+        return b != '\n';
+    case field::spaces:
+        if (b == ' ')
+            return true;
+        if (digit >= 10)
+            return false;
+        s.count = digit;
+        s.big = false;
+        s.at = field::digits;
+        return true;
+    case field::digits:
+        if (b == '\t')
+            s.at = field::zero;
+        else if (digit >= 10)
+            return false;
+        else if (s.big || s.count > (count_max - digit) / 10)
+            s.big = true;
+        else
+            s.count = s.count * 10 + digit;
+        return true;
+    case field::hex:
+        return hex_value(b) < 16 && (s.code = hex_value(b), s.at = field::hex_more, true);
+    case field::hex_more:
+        if (b == '\n')
+            end_line(s, tally);
+        else if (b == '\t')
+            s.at = field::glyph;
+        else if (hex_value(b) >= 16 || (s.code = s.code * 16 + hex_value(b)) > code_max)
+            return false;
+        return true;
+    case field::glyph:
+        break;
+    }
+    return true;
+}
+
 // Parses p[0..n) on from where s stands; false at a byte that makes the
 // line not a table line.
 bool parse(table_scan &s, const unsigned char *p, std::size_t n, char_tally &tally) noexcept
 {
     const unsigned char *const end = p + n;
     for (; p < end; ++p) {
-        const unsigned char b = *p;
-        const auto digit = static_cast<unsigned>(b - '0');
-        switch (s.at) {
-        case field::start:
-            if (b != '\t')
+        if (s.at != field::glyph) {
+            if (!parse_byte(s, *p, tally))
                 return false;
-            s.at = field::percentage;
-            break;
-        case field::percentage:
-            if (b == '\t' || b == '\n')
-                return false;
-            s.at = field::percentage_more;
-            break;
-        case field::percentage_more:
-            if (b == '\n')
-                return false;
-            if (b == '\t')
-                s.at = field::spaces;
-            break;
-        case field::spaces:
-            if (b == ' ')
-                break;
-            if (digit >= 10)
-                return false;
-            s.count = digit;
-            s.big = false;
-            s.at = field::digits;
-            break;
-        case field::digits:
-            if (b == '\t') {
-                s.at = field::zero;
-            } else if (digit >= 10) {
-                return false;
-            } else if (s.big || s.count > (count_max - digit) / 10) {
-                s.big = true;
-            } else {
-                s.count = s.count * 10 + digit;
-            }
-            break;
-        case field::zero:
-            if (b != '0')
-                return false;
-            s.at = field::x;
-            break;
-        case field::x:
-            if (b != 'x')
-                return false;
-            s.at = field::hex;
-            break;
-        case field::hex:
-            if (hex_value(b) >= 16)
-                return false;
-            s.code = hex_value(b);
-            s.at = field::hex_more;
-            break;
-        case field::hex_more:
-            if (b == '\n') {
-                end_line(s, tally);
-            } else if (b == '\t') {
-                s.at = field::glyph;
-            } else if (hex_value(b) >= 16 || (s.code = s.code * 16 + hex_value(b)) > code_max) {
-                return false;
-            }
-            break;
-        case field::glyph:
-            p = static_cast<const unsigned char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-            if (p == nullptr)
-                return true;
-            end_line(s, tally);
-            break;
+            continue;
         }
+        p = static_cast<const unsigned char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        if (p == nullptr)
+            return true;
+        end_line(s, tally);
     }
     return true;
 }

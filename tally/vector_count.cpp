@@ -373,6 +373,23 @@ HWY_INLINE bool DecodeLeads(const unsigned char *p, std::size_t n, bool strict, 
     return NoErrors(d, errors) && static_cast<std::size_t>(hn::GetLane(hn::SumOfLanes(d, needed))) == conts;
 }
 
+// Stages what CountCompressed found: `seen` of each frequent byte, `kept`
+// other ASCII bytes in `compressed`, `n` code points in `points`; returns
+// how many characters that is.
+std::int64_t StageCompressed(count_stage &stage, const unsigned char *frequent, const std::uint64_t *seen,
+                             std::size_t kept, std::size_t n)
+{
+    std::uint64_t characters = kept + n;
+    for (std::size_t k = 0; k < kFrequent; ++k)
+        if (frequent[k] < 0x80) {
+            stage_pairs(stage, frequent[k], static_cast<std::uint32_t>(seen[k]));
+            characters += seen[k];
+        }
+    stage_pairs(stage, compressed, kept);
+    stage_points(stage, points, n);
+    return static_cast<std::int64_t>(characters);
+}
+
 // Counts every character of p[0..len) of nearly all ASCII as above and the
 // others by their leads, marked in the same pass and decoded after it
 // (FlattenLeads, DecodeLeads), validating it as it goes: every lead is
@@ -437,15 +454,7 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, const unsi
     const std::size_t n = FlattenLeads(len);
     if (!DecodeLeads(p, n, strict, others - n) || !EndsWhole(p, len))
         return -1;
-    std::uint64_t characters = kept;
-    for (std::size_t k = 0; k < kFrequent; ++k)
-        if (frequent[k] < 0x80) {
-            stage_pairs(stage, frequent[k], static_cast<std::uint32_t>(seen[k]));
-            characters += seen[k];
-        }
-    stage_pairs(stage, compressed, kept);
-    stage_points(stage, points, n);
-    return static_cast<std::int64_t>(characters + n);
+    return StageCompressed(stage, frequent, seen, kept, n);
 }
 
 // Whether the ASCII of p[0..len) is to be counted by pairs: if the caller

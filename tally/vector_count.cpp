@@ -341,14 +341,14 @@ HWY_INLINE std::size_t FlattenLeads(std::size_t len)
 
 // Decodes the characters whose leads are at lead_at[0..n) in p into
 // points, a vector of them at a time, the four bytes from each lead gathered
-// into a lane; returns whether each is legal (LeadErrors) and they need
-// `conts` continuation bytes in all.
+// into a lane and assembled as elsewhere (Assemble); returns whether each is
+// legal (LeadErrors) and they need `conts` continuation bytes in all.
 HWY_INLINE bool DecodeLeads(const unsigned char *p, std::size_t n, bool strict, std::size_t conts)
 {
     const hn::CappedTag<std::int32_t, 16> d;
     const hn::Rebind<std::uint16_t, decltype(d)> d16;
     const hn::Rebind<std::uint32_t, decltype(d)> du;
-    const auto six_bits = hn::Set(d, 0x3F);
+    const hn::Rebind<std::uint8_t, decltype(d)> d8;  // one byte a lane, for Assemble
     auto errors = hn::Zero(d), needed = hn::Zero(d);
     for (std::size_t k = 0; k < n; k += hn::Lanes(d)) {
         const auto in = hn::FirstN(d, n - k < hn::Lanes(d) ? n - k : hn::Lanes(d));
@@ -357,18 +357,13 @@ HWY_INLINE bool DecodeLeads(const unsigned char *p, std::size_t n, bool strict, 
         const auto w = hn::GatherOffset(d, reinterpret_cast<const std::int32_t *>(p), at);
         errors = hn::Or(errors, hn::IfThenElseZero(in, LeadErrors(d, w, strict)));
         const auto b0 = LaneByte<0>(d, w);
-        const auto three = hn::Gt(b0, hn::Set(d, 0xDF)), four = hn::Gt(b0, hn::Set(d, 0xEF));
         // 1, 2 or 3 continuation bytes (a mask is -1 in every set lane).
-        needed = hn::Add(needed, hn::IfThenElseZero(in, hn::Sub(hn::Sub(hn::Set(d, 1), hn::VecFromMask(d, three)),
-                                                               hn::VecFromMask(d, four))));
-        // All four bytes' bits put together, then those of the sequence's length kept.
-        const auto all = hn::Or(hn::Or(hn::ShiftLeft<18>(b0), hn::ShiftLeft<12>(hn::And(LaneByte<1>(d, w), six_bits))),
-                                hn::Or(hn::ShiftLeft<6>(hn::And(LaneByte<2>(d, w), six_bits)),
-                                       hn::And(LaneByte<3>(d, w), six_bits)));
-        const auto shift = hn::IfThenElse(four, hn::Zero(d), hn::IfThenElse(three, hn::Set(d, 6), hn::Set(d, 12)));
-        const auto keep = hn::IfThenElse(four, hn::Set(d, 0x1FFFFF),
-                                         hn::IfThenElse(three, hn::Set(d, 0xFFFF), hn::Set(d, 0x7FF)));
-        hn::StoreU(hn::BitCast(du, hn::And(hn::Shr(all, shift), keep)), du, points + k);
+        const auto three = hn::VecFromMask(d, hn::Gt(b0, hn::Set(d, 0xDF)));
+        const auto four = hn::VecFromMask(d, hn::Gt(b0, hn::Set(d, 0xEF)));
+        needed = hn::Add(needed, hn::IfThenElseZero(in, hn::Sub(hn::Sub(hn::Set(d, 1), three), four)));
+        const auto byte = [&](auto lane_byte) HWY_ATTR { return hn::DemoteTo(d8, lane_byte); };
+        hn::StoreU(Assemble(byte(b0), byte(LaneByte<1>(d, w)), byte(LaneByte<2>(d, w)), byte(LaneByte<3>(d, w))), du,
+                   points + k);
     }
     return NoErrors(d, errors) && static_cast<std::size_t>(hn::GetLane(hn::SumOfLanes(d, needed))) == conts;
 }

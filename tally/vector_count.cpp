@@ -174,30 +174,22 @@ HWY_INLINE void DecodeStarts(D d, const unsigned char *p, V v0, V v1, V v2, V v3
     out += found;
 }
 
-// Decodes p[0..len) (len at most a vector of D8) at every byte position in
-// 32-bit lanes and appends at `out` the code points of the characters whose
-// first bytes `starts` marks (a bit for each byte, the first lowest).
-HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint64_t starts, std::uint32_t *&out)
+// Decodes p[0..len) (len at most a vector of D8) at every byte position, in
+// lanes of Point: 32-bit, or 16-bit (half the work a character) where no
+// character of p[0..len) is of four bytes; appends at `out` the code points
+// of the characters whose first bytes `starts` marks (a bit for each byte,
+// the first lowest).
+template <class Point>
+HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint64_t starts, Point *&out)
 {
-    const hn::CappedTag<std::uint32_t, 16> d32;
-    const hn::Rebind<std::uint8_t, decltype(d32)> d8;  // one byte a lane
-    for (std::size_t at = 0; at < len; at += hn::Lanes(d32)) {
-        const auto all = Assemble(hn::LoadU(d8, p + at), hn::LoadU(d8, p + at + 1), hn::LoadU(d8, p + at + 2),
-                                  hn::LoadU(d8, p + at + 3));
-        out += CompressBitsInto(d32, all, starts >> at, out);
-    }
-}
-
-// The same where no character of p[0..len) is of four bytes, in 16-bit
-// lanes (half the work a character), for the characters whose first bytes
-// `starts` marks (a bit for each byte, the first lowest).
-HWY_INLINE void DecodeEveryBmp(const unsigned char *p, std::size_t len, std::uint64_t starts, std::uint16_t *&out)
-{
-    const hn::CappedTag<std::uint16_t, 32> d16;
-    const hn::Rebind<std::uint8_t, decltype(d16)> d8;  // one byte a lane
-    for (std::size_t at = 0; at < len; at += hn::Lanes(d16)) {
-        const auto all = AssembleBmp(hn::LoadU(d8, p + at), hn::LoadU(d8, p + at + 1), hn::LoadU(d8, p + at + 2));
-        out += CompressBits(d16, all, starts >> at, out);
+    const hn::CappedTag<Point, 64 / sizeof(Point)> d;
+    const hn::Rebind<std::uint8_t, decltype(d)> d8;  // one byte a lane
+    for (std::size_t at = 0; at < len; at += hn::Lanes(d)) {
+        const auto b0 = hn::LoadU(d8, p + at), b1 = hn::LoadU(d8, p + at + 1), b2 = hn::LoadU(d8, p + at + 2);
+        if constexpr (sizeof(Point) == 2)
+            out += CompressBitsInto(d, AssembleBmp(b0, b1, b2), starts >> at, out);
+        else
+            out += CompressBitsInto(d, Assemble(b0, b1, b2, hn::LoadU(d8, p + at + 3)), starts >> at, out);
     }
 }
 
@@ -254,7 +246,7 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
         if constexpr (kDecode == Decode::gathered)
             DecodeStarts(d, p + i, v0, v1, v2, v3, starts, out, out16);
         else if (kDecode == Decode::every_bmp && hn::AllFalse(d, hn::Gt(v0, hn::Set(d, 0xEF))))
-            DecodeEveryBmp(p + i, here, MaskBits(d, starts), out16);
+            DecodeEvery(p + i, here, MaskBits(d, starts), out16);
         else
             DecodeEvery(p + i, here, MaskBits(d, starts), out);
     };

@@ -100,22 +100,23 @@ alignas(16) constexpr std::uint8_t lead_shift[16] = {
 };
 
 // The code points of the sequences that begin with bytes b0 and go on with
-// b1, b2, b3 (one byte per 32-bit lane; the bytes past a sequence's end do
-// not count).
-template <class V8>
-HWY_INLINE auto Assemble(V8 b0, V8 b1, V8 b2, V8 b3)
+// b1, b2, b3 (a byte in each 32-bit lane; the bytes past a sequence's end
+// do not count). Worked in 32-bit lanes throughout: on AVX2, wide 0.9x of
+// the time of working the bytes first and widening them.
+template <class V32>
+HWY_INLINE V32 Assemble(V32 b0, V32 b1, V32 b2, V32 b3)
 {
-    const hn::DFromV<V8> d8;
-    const hn::Rebind<std::uint32_t, decltype(d8)> d32;
-    const auto table_bits = hn::LoadDup128(hn::Full128<std::uint8_t>(), lead_bits);
-    const auto table_shift = hn::LoadDup128(hn::Full128<std::uint8_t>(), lead_shift);
-    const auto six_bits = hn::Set(d8, 0x3F);
-    const auto high = hn::ShiftRight<4>(b0);
-    const auto lead = hn::PromoteTo(d32, hn::And(b0, hn::TableLookupBytes(table_bits, high)));
-    const auto shift = hn::PromoteTo(d32, hn::TableLookupBytes(table_shift, high));
-    const auto c1 = hn::PromoteTo(d32, hn::And(b1, six_bits));
-    const auto c2 = hn::PromoteTo(d32, hn::And(b2, six_bits));
-    const auto c3 = hn::PromoteTo(d32, hn::And(b3, six_bits));
+    const hn::DFromV<V32> d32;
+    const hn::Repartition<std::uint8_t, decltype(d32)> d8;
+    const auto table_bits = hn::LoadDup128(d8, lead_bits);
+    const auto table_shift = hn::LoadDup128(d8, lead_shift);
+    // The lead's high nibble in the low byte of the lane; its other bytes
+    // look up zeros.
+    const auto high = hn::BitCast(d8, hn::Or(hn::ShiftRight<4>(b0), hn::Set(d32, 0xFFFFFF00u)));
+    const auto lead = hn::And(b0, hn::BitCast(d32, hn::TableLookupBytesOr0(table_bits, high)));
+    const auto shift = hn::BitCast(d32, hn::TableLookupBytesOr0(table_shift, high));
+    const auto six_bits = hn::Set(d32, 0x3F);
+    const auto c1 = hn::And(b1, six_bits), c2 = hn::And(b2, six_bits), c3 = hn::And(b3, six_bits);
     const auto all = hn::Or(hn::Or(hn::ShiftLeft<18>(lead), hn::ShiftLeft<12>(c1)), hn::Or(hn::ShiftLeft<6>(c2), c3));
     return hn::Shr(all, shift);
 }
@@ -164,9 +165,9 @@ HWY_INLINE void DecodeStarts(D d, const unsigned char *p, V v0, V v1, V v2, V v3
     const auto b3 = PickStart(d, p + 3, v3, index);
     const hn::Half<decltype(dh)> dq;
     const hn::Rebind<std::uint32_t, decltype(dq)> d32;
-    const auto quarter = [&](V w, std::size_t q) HWY_ATTR {
+    const auto quarter = [&](V w, std::size_t q) HWY_ATTR {  // widened to 32 bits
         const auto half = q < 2 ? hn::LowerHalf(dh, w) : hn::UpperHalf(dh, w);
-        return q % 2 == 0 ? hn::LowerHalf(dq, half) : hn::UpperHalf(dq, half);
+        return hn::PromoteTo(d32, q % 2 == 0 ? hn::LowerHalf(dq, half) : hn::UpperHalf(dq, half));
     };
     for (std::size_t q = 0; q < 4 && found > hn::Lanes(dq) * q; ++q)
         hn::StoreU(Assemble(quarter(b0, q), quarter(b1, q), quarter(b2, q), quarter(b3, q)), d32,
@@ -185,11 +186,13 @@ HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint64
     const hn::CappedTag<Point, 64 / sizeof(Point)> d;
     const hn::Rebind<std::uint8_t, decltype(d)> d8;  // one byte a lane
     for (std::size_t at = 0; at < len; at += hn::Lanes(d)) {
-        const auto b0 = hn::LoadU(d8, p + at), b1 = hn::LoadU(d8, p + at + 1), b2 = hn::LoadU(d8, p + at + 2);
-        if constexpr (sizeof(Point) == 2)
-            out += CompressBitsInto(d, AssembleBmp(b0, b1, b2), starts >> at, out);
-        else
-            out += CompressBitsInto(d, Assemble(b0, b1, b2, hn::LoadU(d8, p + at + 3)), starts >> at, out);
+        const auto b = [&](std::size_t k) HWY_ATTR { return hn::LoadU(d8, p + at + k); };
+        if constexpr (sizeof(Point) == 2) {
+            out += CompressBitsInto(d, AssembleBmp(b(0), b(1), b(2)), starts >> at, out);
+        } else {
+            const auto w = [&](std::size_t k) HWY_ATTR { return hn::PromoteTo(d, b(k)); };
+            out += CompressBitsInto(d, Assemble(w(0), w(1), w(2), w(3)), starts >> at, out);
+        }
     }
 }
 
@@ -342,7 +345,6 @@ HWY_INLINE bool DecodeLeads(std::size_t n, bool strict, std::size_t conts)
 {
     const hn::CappedTag<std::int32_t, 16> d;
     const hn::Rebind<std::uint32_t, decltype(d)> du;
-    const hn::Rebind<std::uint8_t, decltype(d)> d8;  // one byte a lane, for Assemble
     auto errors = hn::Zero(d), needed = hn::Zero(d);
     for (std::size_t k = 0; k < n; k += hn::Lanes(d)) {
         const auto in = hn::FirstN(d, n - k < hn::Lanes(d) ? n - k : hn::Lanes(d));
@@ -354,7 +356,7 @@ HWY_INLINE bool DecodeLeads(std::size_t n, bool strict, std::size_t conts)
         const auto three = hn::VecFromMask(d, hn::Gt(b0, hn::Set(d, 0xDF)));
         const auto four = hn::VecFromMask(d, hn::Gt(b0, hn::Set(d, 0xEF)));
         needed = hn::Add(needed, hn::IfThenElseZero(in, hn::Sub(hn::Sub(hn::Set(d, 1), three), four)));
-        const auto byte = [&](auto lane_byte) HWY_ATTR { return hn::DemoteTo(d8, lane_byte); };
+        const auto byte = [&](auto lane_byte) HWY_ATTR { return hn::BitCast(du, lane_byte); };
         hn::StoreU(Assemble(byte(b0), byte(LaneByte<1>(d, w)), byte(LaneByte<2>(d, w)), byte(LaneByte<3>(d, w))), du,
                    points + k);
     }

@@ -186,14 +186,21 @@ HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint64
     const hn::CappedTag<Point, 64 / sizeof(Point)> d;
     const hn::Rebind<std::uint8_t, decltype(d)> d8;  // one byte a lane
     for (std::size_t at = 0; at < len; at += hn::Lanes(d)) {
-        const auto b = [&](std::size_t k) HWY_ATTR { return hn::LoadU(d8, p + at + k); };
+        const auto b0 = hn::LoadU(d8, p + at), b1 = hn::LoadU(d8, p + at + 1), b2 = hn::LoadU(d8, p + at + 2);
         if constexpr (sizeof(Point) == 2) {
-            out += CompressBitsInto(d, AssembleBmp(b(0), b(1), b(2)), starts >> at, out);
+            out += CompressBitsInto(d, AssembleBmp(b0, b1, b2), starts >> at, out);
         } else {
-            const auto w = [&](std::size_t k) HWY_ATTR { return hn::PromoteTo(d, b(k)); };
-            out += CompressBitsInto(d, Assemble(w(0), w(1), w(2), w(3)), starts >> at, out);
+            const auto w = [&](hn::Vec<decltype(d8)> b) HWY_ATTR { return hn::PromoteTo(d, b); };
+            out += CompressBitsInto(d, Assemble(w(b0), w(b1), w(b2), w(hn::LoadU(d8, p + at + 3))), starts >> at, out);
         }
     }
+}
+
+// The same, not inlined: where it is rare, so that it does not take the
+// registers of the common case.
+HWY_NOINLINE void DecodeEveryApart(const unsigned char *p, std::size_t len, std::uint64_t starts, std::uint32_t *&out)
+{
+    DecodeEvery(p, len, starts, out);
 }
 
 // Where characters begin is gathered (DecodeStarts) where the target picks
@@ -250,6 +257,8 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
             DecodeStarts(d, p + i, v0, v1, v2, v3, starts, out, out16);
         else if (kDecode == Decode::every_bmp && hn::AllFalse(d, hn::Gt(v0, hn::Set(d, 0xEF))))
             DecodeEvery(p + i, here, MaskBits(d, starts), out16);
+        else if (kDecode == Decode::every_bmp)
+            DecodeEveryApart(p + i, here, MaskBits(d, starts), out);
         else
             DecodeEvery(p + i, here, MaskBits(d, starts), out);
     };

@@ -188,7 +188,7 @@ HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint64
     for (std::size_t at = 0; at < len; at += hn::Lanes(d)) {
         const auto b0 = hn::LoadU(d8, p + at), b1 = hn::LoadU(d8, p + at + 1), b2 = hn::LoadU(d8, p + at + 2);
         if constexpr (sizeof(Point) == 2) {
-            out += CompressBitsInto(d, AssembleBmp(b0, b1, b2), starts >> at, out);
+            out += CompressBits(d, AssembleBmp(b0, b1, b2), starts >> at, out);  // no native 16-bit compression
         } else {
             const auto w = [&](hn::Vec<decltype(d8)> b) HWY_ATTR { return hn::PromoteTo(d, b); };
             out += CompressBitsInto(d, Assemble(w(b0), w(b1), w(b2), w(hn::LoadU(d8, p + at + 3))), starts >> at, out);

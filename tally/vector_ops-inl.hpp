@@ -142,17 +142,15 @@ HWY_INLINE std::size_t CompressInto(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)
 }
 
 // CompressInto with the lanes to keep given as bits: where the target has
-// the native compression, through a mask loaded from them.
+// the native compression, through a mask loaded from them (x86 stores the
+// lowest byte of `bits` first, as LoadMaskBits wants them).
 template <class D, typename T = hn::TFromD<D>>
 HWY_INLINE std::size_t CompressBitsInto(D d, hn::Vec<D> v, std::uint64_t bits, T *out)
 {
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-    if constexpr (kNative<D>) {
-        std::uint8_t bytes[8];
-        for (std::size_t i = 0; i < 8; ++i)
-            bytes[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-        return CompressInto(d, v, hn::LoadMaskBits(d, bytes), out);
-    } else
+    if constexpr (kNative<D>)
+        return CompressInto(d, v, hn::LoadMaskBits(d, reinterpret_cast<const std::uint8_t *>(&bits)), out);
+    else
 #endif
         return CompressBits(d, v, bits, out);
 }

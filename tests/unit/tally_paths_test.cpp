@@ -279,6 +279,18 @@ TEST(VectorKernel, RandomTextAtEverySubblockSize)
             }
 }
 
+// Eight frequent bytes, NUL and DEL among them, each in the same lanes of
+// every vector for longer than the counts are read (every bit of the
+// classes in every level), with characters above U+007F now and then.
+TEST(VectorKernel, EightFrequentBytesInEveryLevel)
+{
+    bytes text;
+    for (int i = 0; i < 12000; ++i)
+        text += i % 2500 == 1 ? bytes("\xC3\xA9\xE2\x82\xAC" "ab") : bytes("\x00\x7F" "aeiou ", 8);
+    for (const std::size_t s : {std::size_t{1000}, std::size_t{16384}})
+        check_kernel_at(text, s);
+}
+
 // Every pair of bytes, completed by continuation bytes or cut short by ASCII;
 // every lead of three or more bytes with every second byte and chosen third
 // bytes; every four-byte lead with chosen second, third and fourth bytes.

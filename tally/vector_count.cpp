@@ -175,64 +175,80 @@ HWY_INLINE void DecodeStarts(D d, const unsigned char *p, V v0, V v1, V v2, V v3
     out += found;
 }
 
-// Decodes p[0..len) (len at most a vector of D8) at every byte position, in
-// lanes of Point: 32-bit, or 16-bit (half the work a character) where no
-// character of p[0..len) is of four bytes; appends at `out` the code points
-// of the characters whose first bytes `starts` marks (a bit for each byte,
-// the first lowest).
-template <class Point>
-HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint64_t starts, Point *&out)
+// Decodes p[0..len) (len at most a vector of D8, no character of four
+// bytes) at every byte position in 16-bit lanes; appends at `out` the code
+// points of the characters whose first bytes `starts` marks (a bit for each
+// byte, the first lowest).
+HWY_INLINE void DecodeEvery(const unsigned char *p, std::size_t len, std::uint64_t starts, std::uint16_t *&out)
 {
-    const hn::CappedTag<Point, 64 / sizeof(Point)> d;
+    const hn::CappedTag<std::uint16_t, 32> d;
     const hn::Rebind<std::uint8_t, decltype(d)> d8;  // one byte a lane
     for (std::size_t at = 0; at < len; at += hn::Lanes(d)) {
         const auto b0 = hn::LoadU(d8, p + at), b1 = hn::LoadU(d8, p + at + 1), b2 = hn::LoadU(d8, p + at + 2);
-        if constexpr (sizeof(Point) == 2) {
-            out += CompressBits(d, AssembleBmp(b0, b1, b2), starts >> at, out);  // no native 16-bit compression
-        } else {
-            const auto w = [&](hn::Vec<decltype(d8)> b) HWY_ATTR { return hn::PromoteTo(d, b); };
-            out += CompressBitsInto(d, Assemble(w(b0), w(b1), w(b2), w(hn::LoadU(d8, p + at + 3))), starts >> at, out);
-        }
+        out += CompressBits(d, AssembleBmp(b0, b1, b2), starts >> at, out);
     }
 }
 
-// The same, not inlined: where it is rare, so that it does not take the
-// registers of the common case.
-HWY_NOINLINE void DecodeEveryApart(const unsigned char *p, std::size_t len, std::uint64_t starts, std::uint32_t *&out)
+// Where characters of four bytes are: copies the four bytes from each
+// position of p[0..len) (len at most 64) that `starts` marks to `out`, in
+// order, to be assembled later (AssembleLeads); returns how many. The four
+// bytes of each of eight positions are looked up from 16 bytes at once, and
+// those of the starts compressed (AVX2 wide: 0.91 of the time of decoding
+// every position in 32-bit lanes and compressing the code points).
+HWY_INLINE std::size_t CopyStarts(const unsigned char *p, std::size_t len, std::uint64_t starts, std::uint32_t *out)
 {
-    DecodeEvery(p, len, starts, out);
+    const hn::CappedTag<std::uint32_t, 8> d32;
+    const hn::Repartition<std::uint8_t, decltype(d32)> d8;
+    alignas(32) static constexpr std::uint8_t windows[32] = {0, 1, 2, 3, 1, 2, 3, 4, 2, 3, 4, 5, 3, 4, 5,  6,
+                                                             4, 5, 6, 7, 5, 6, 7, 8, 6, 7, 8, 9, 7, 8, 9, 10};
+    std::size_t n = 0;
+    for (std::size_t at = 0; at < len; at += hn::Lanes(d32)) {
+        const auto bytes = hn::TableLookupBytes(hn::LoadDup128(d8, p + at), hn::Load(d8, windows));
+        n += CompressBits(d32, hn::BitCast(d32, bytes), starts >> at, out + n);
+    }
+    return n;
 }
 
 // Where characters begin is gathered (DecodeStarts) where the target picks
-// bytes at once (VBMI: AVX3_DL) or from one 128-bit block (one lookup a stream):
-// with the portable picking over wider vectors, decoding at every byte
-// position measured faster (AVX2: cjk 0.94, wide 0.85; AVX3 likewise).
+// bytes at once (VBMI: AVX3_DL) or from one 128-bit block (one lookup a stream).
+// With the portable picking over wider vectors, decoding at every byte
+// position (DecodeEvery, CopyStarts) measured faster (AVX2 on Zen 4: cjk 0.94,
+// wide 0.85; on Zen 5, 0.54 and 0.59).
 constexpr bool kGather = HWY_TARGET == HWY_AVX3_DL || hn::MaxLanes(D8()) <= 16;
 
-// How CountByVector decodes: by gathering (above), or at every byte
-// position in 32-bit lanes, or in 16-bit lanes wherever a vector holds no
-// sequence of four bytes. The last where the sub-block's first KiB holds no
-// lead of four bytes (a test in each vector slows text that has them: wide
-// 1.07 of the time), and not where 32-bit lanes are compressed natively
-// (AVX3: cjk 1.045).
-enum class Decode { gathered, every, every_bmp };
-constexpr bool kEveryBmp = HWY_TARGET != HWY_AVX3;
-
-HWY_INLINE bool FourBytesAhead(const unsigned char *p, std::size_t len)
+// Decodes the n characters whose leads' four bytes are in lead_bytes into
+// points, a vector of them at a time (Assemble). With kCheck, returns whether
+// each is legal (LeadErrors) and they need `conts` continuation bytes in all.
+template <bool kCheck>
+HWY_INLINE bool AssembleLeads(std::size_t n, bool strict, std::size_t conts)
 {
-    const D8 d;
-    const std::size_t sample = len < sample_bytes ? len : sample_bytes;
-    auto high = hn::Zero(d);
-    for (std::size_t i = 0; i < sample; i += hn::Lanes(d))
-        high = hn::Max(high, hn::IfThenElseZero(FirstBytes(d, sample - i), hn::LoadU(d, p + i)));
-    return !hn::AllFalse(d, hn::Gt(high, hn::Set(d, 0xEF)));
+    const hn::CappedTag<std::int32_t, 16> d;
+    const hn::Rebind<std::uint32_t, decltype(d)> du;
+    auto errors = hn::Zero(d), needed = hn::Zero(d);
+    for (std::size_t k = 0; k < n; k += hn::Lanes(d)) {
+        const auto w = hn::BitCast(d, hn::LoadU(du, lead_bytes + k));
+        const auto b0 = LaneByte<0>(d, w);
+        if constexpr (kCheck) {
+            // Lanes past the last lead hold what an earlier sub-block left, and do not count.
+            const auto in = hn::FirstN(d, n - k < hn::Lanes(d) ? n - k : hn::Lanes(d));
+            errors = hn::Or(errors, hn::IfThenElseZero(in, LeadErrors(d, w, strict)));
+            // 1, 2 or 3 continuation bytes (a mask is -1 in every set lane).
+            const auto three = hn::VecFromMask(d, hn::Gt(b0, hn::Set(d, 0xDF)));
+            const auto four = hn::VecFromMask(d, hn::Gt(b0, hn::Set(d, 0xEF)));
+            needed = hn::Add(needed, hn::IfThenElseZero(in, hn::Sub(hn::Sub(hn::Set(d, 1), three), four)));
+        }
+        const auto byte = [&](auto lane_byte) HWY_ATTR { return hn::BitCast(du, lane_byte); };
+        hn::StoreU(Assemble(byte(b0), byte(LaneByte<1>(d, w)), byte(LaneByte<2>(d, w)), byte(LaneByte<3>(d, w))), du,
+                   points + k);
+    }
+    return NoErrors(d, errors) && static_cast<std::size_t>(hn::GetLane(hn::SumOfLanes(d, needed))) == conts;
 }
 
 // Counts every character of p[0..len) by vectors decoded whole, validating
 // it from the same vectors (the conditions of Validate hold); returns how
 // many there are, or -1, having staged nothing, if p[0..len) is not whole
 // legal sequences.
-template <Decode kDecode>
+template <bool kGathered>
 std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict, count_stage &stage)
 {
     const D8 d;
@@ -240,6 +256,7 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
     auto error = Errors(d, p, len < 3 ? len : 3, strict);
     std::uint32_t *out = points;
     std::uint16_t *out16 = bmp_points;
+    std::size_t copied = 0;  // the characters of the vectors with one of four bytes, where not gathered
     // One vector; those that reach the end of the sub-block (kTail), with
     // the lanes past it left out.
     const auto step = [&](std::size_t i, auto tail) HWY_ATTR {
@@ -253,14 +270,12 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
         const auto start_bytes = hn::RebindMask(d, hn::Gt(hn::BitCast(di, v0), hn::Set(di, -65)));
         const auto starts = kTail ? hn::And(start_bytes, FirstBytes(d, len - i)) : start_bytes;
         const std::size_t here = kTail && len - i < hn::Lanes(d) ? len - i : hn::Lanes(d);
-        if constexpr (kDecode == Decode::gathered)
+        if constexpr (kGathered)
             DecodeStarts(d, p + i, v0, v1, v2, v3, starts, out, out16);
-        else if (kDecode == Decode::every_bmp && hn::AllFalse(d, hn::Gt(v0, hn::Set(d, 0xEF))))
+        else if (hn::AllFalse(d, hn::Gt(v0, hn::Set(d, 0xEF))))
             DecodeEvery(p + i, here, MaskBits(d, starts), out16);
-        else if (kDecode == Decode::every_bmp)
-            DecodeEveryApart(p + i, here, MaskBits(d, starts), out);
         else
-            DecodeEvery(p + i, here, MaskBits(d, starts), out);
+            copied += CopyStarts(p + i, here, MaskBits(d, starts), lead_bytes + copied);
     };
     std::size_t i = 0;
     for (; i + hn::Lanes(d) + 3 <= len; i += hn::Lanes(d))
@@ -269,6 +284,8 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
         step(i, std::true_type{});
     if (!NoErrors(d, error) || !EndsWhole(p, len))
         return -1;
+    if (!kGathered)
+        AssembleLeads<false>(copied, strict, 0), out += copied;
     const auto n = static_cast<std::size_t>(out - points), n16 = static_cast<std::size_t>(out16 - bmp_points);
     stage_points(stage, points, n);
     stage_points(stage, bmp_points, n16);
@@ -346,32 +363,6 @@ HWY_INLINE std::size_t FlattenLeads(const unsigned char *p, std::size_t len)
             n += count;
         }
     return n;
-}
-
-// Decodes the n characters whose leads' bytes are in lead_bytes into
-// points, a vector of them at a time, assembled as elsewhere (Assemble);
-// returns whether each is legal (LeadErrors) and they need `conts`
-// continuation bytes in all.
-HWY_INLINE bool DecodeLeads(std::size_t n, bool strict, std::size_t conts)
-{
-    const hn::CappedTag<std::int32_t, 16> d;
-    const hn::Rebind<std::uint32_t, decltype(d)> du;
-    auto errors = hn::Zero(d), needed = hn::Zero(d);
-    for (std::size_t k = 0; k < n; k += hn::Lanes(d)) {
-        const auto in = hn::FirstN(d, n - k < hn::Lanes(d) ? n - k : hn::Lanes(d));
-        // Lanes past the last lead hold what an earlier sub-block left, and do not count.
-        const auto w = hn::BitCast(d, hn::LoadU(du, lead_bytes + k));
-        errors = hn::Or(errors, hn::IfThenElseZero(in, LeadErrors(d, w, strict)));
-        const auto b0 = LaneByte<0>(d, w);
-        // 1, 2 or 3 continuation bytes (a mask is -1 in every set lane).
-        const auto three = hn::VecFromMask(d, hn::Gt(b0, hn::Set(d, 0xDF)));
-        const auto four = hn::VecFromMask(d, hn::Gt(b0, hn::Set(d, 0xEF)));
-        needed = hn::Add(needed, hn::IfThenElseZero(in, hn::Sub(hn::Sub(hn::Set(d, 1), three), four)));
-        const auto byte = [&](auto lane_byte) HWY_ATTR { return hn::BitCast(du, lane_byte); };
-        hn::StoreU(Assemble(byte(b0), byte(LaneByte<1>(d, w)), byte(LaneByte<2>(d, w)), byte(LaneByte<3>(d, w))), du,
-                   points + k);
-    }
-    return NoErrors(d, errors) && static_cast<std::size_t>(hn::GetLane(hn::SumOfLanes(d, needed))) == conts;
 }
 
 // Stages what CountCompressed found: `seen` of each frequent byte, `kept`
@@ -516,7 +507,7 @@ std::int64_t CountCompressed(const unsigned char *p, std::size_t len, const unsi
     for (std::size_t k = 0; k < kFrequent; ++k)
         others -= seen[k];
     const std::size_t n = FlattenLeads(p, len);
-    if (!DecodeLeads(n, strict, others - n) || !EndsWhole(p, len))
+    if (!AssembleLeads<true>(n, strict, others - n) || !EndsWhole(p, len))
         return -1;
     return StageCompressed(stage, frequent, seen, kept, n);
 }
@@ -576,9 +567,8 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
         if (stage == nullptr)
             counted = Validate(p, len, strict) ? 0 : -1;
         else if (!ByPairs(pairs, p, len))
-            counted = kGather || every_step                  ? CountByVector<Decode::gathered>(p, len, strict, *stage)
-                      : kEveryBmp && !FourBytesAhead(p, len) ? CountByVector<Decode::every_bmp>(p, len, strict, *stage)
-                                                             : CountByVector<Decode::every>(p, len, strict, *stage);
+            counted = kGather || every_step ? CountByVector<true>(p, len, strict, *stage)
+                                            : CountByVector<false>(p, len, strict, *stage);
         else if (kCompress || every_step) {
             if (!chosen)
                 ChooseFrequent(p, len, frequent);

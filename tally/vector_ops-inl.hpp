@@ -4,8 +4,9 @@
 // (TableLookupBytes within 128-bit blocks, a table in static storage: Highway's
 // own byte compression keeps its table in a local array, which GCC 12 copies
 // onto the stack at every call), and a native one on AVX3_DL (VBMI2's byte
-// compression, VBMI's byte permutation) and AVX3 (AVX-512's compression of
-// 32-bit lanes); tally_validate_test holds the two to each other.
+// compression, VBMI's byte permutation) and AVX3 (bytes compressed through
+// AVX-512's compression of 32-bit lanes); tally_validate_test holds the two
+// to each other.
 
 #ifndef RUNEKIT_TALLY_VECTOR_OPS_SHARED
 #define RUNEKIT_TALLY_VECTOR_OPS_SHARED
@@ -67,15 +68,12 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 #if HWY_TARGET != HWY_SCALAR  // vectors of one lane: no kernel
 
-// Whether the target compresses lanes of d (whole 512-bit vectors) with
-// AVX-512: 32-bit lanes by VPCOMPRESSD, bytes by VPCOMPRESSB (VBMI2) or, on
-// AVX3, by Highway's four VPCOMPRESSD into memory (kViaStore; AVX3 prose
-// 0.88 of the base where the table was 1.06-1.09).
+// Whether the target compresses the bytes of d (whole 512-bit vectors) with
+// AVX-512: by VPCOMPRESSB (VBMI2) or, on AVX3, by Highway's four VPCOMPRESSD
+// into memory (AVX3 prose 0.88 of the base where the table was 1.06-1.09).
 template <class D>
-constexpr bool kNative = (HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL) &&
-                         hn::MaxLanes(D()) * sizeof(hn::TFromD<D>) == 64 && sizeof(hn::TFromD<D>) != 2;
-template <class D>
-constexpr bool kViaStore = HWY_TARGET == HWY_AVX3 && sizeof(hn::TFromD<D>) == 1;
+constexpr bool kNative = (HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL) && hn::MaxLanes(D()) == 64 &&
+                         sizeof(hn::TFromD<D>) == 1;
 
 // The mask's bits, lane 0 in the lowest (at most 64 lanes).
 template <class D>
@@ -92,11 +90,11 @@ HWY_INLINE std::uint64_t MaskBits(D d, hn::Mask<D> m)
     return bits;
 }
 
-// CompressInto: stores the lanes (bytes or 32-bit) of v that `keep`
-// selects at out, in order, and returns how many; writes up to a vector at
-// out. The portable form compresses 8 lanes at a time through the table.
-// CompressBits: the same with the lanes to keep given as bits (lane 0 in
-// the lowest), in the portable form.
+// CompressInto: stores the bytes of v that `keep` selects at out, in order,
+// and returns how many; writes up to a vector at out. The portable form
+// compresses 8 lanes at a time through the table. CompressBits: the same
+// for lanes of any size, given as bits (lane 0 in the lowest), in the
+// portable form.
 template <class D, typename T = hn::TFromD<D>>
 HWY_INLINE std::size_t CompressBits(D d, hn::Vec<D> v, std::uint64_t bits, T *out)
 {
@@ -134,25 +132,12 @@ template <class D, typename T = hn::TFromD<D>>
 HWY_INLINE std::size_t CompressInto(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)
 {
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-    if constexpr (kNative<D>)  // VPCOMPRESSB, VPCOMPRESSD
-        return kViaStore<D> ? hn::CompressStore(v, keep, d, out) : (hn::StoreU(hn::Compress(v, keep), d, out), hn::CountTrue(d, keep));
+    if constexpr (kNative<D>)  // VPCOMPRESSB; four VPCOMPRESSD on AVX3
+        return HWY_TARGET == HWY_AVX3 ? hn::CompressStore(v, keep, d, out)
+                                      : (hn::StoreU(hn::Compress(v, keep), d, out), hn::CountTrue(d, keep));
     else
 #endif
         return CompressPortable(d, v, keep, out);
-}
-
-// CompressInto with the lanes to keep given as bits: where the target has
-// the native compression, through a mask loaded from them (x86 stores the
-// lowest byte of `bits` first, as LoadMaskBits wants them).
-template <class D, typename T = hn::TFromD<D>>
-HWY_INLINE std::size_t CompressBitsInto(D d, hn::Vec<D> v, std::uint64_t bits, T *out)
-{
-#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-    if constexpr (kNative<D>)
-        return CompressInto(d, v, hn::LoadMaskBits(d, reinterpret_cast<const std::uint8_t *>(&bits)), out);
-    else
-#endif
-        return CompressBits(d, v, bits, out);
 }
 
 // StartIndex: the numbers of the lanes that `starts` selects, in order (lanes

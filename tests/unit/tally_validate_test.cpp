@@ -43,10 +43,25 @@ int ValidPadded(const unsigned char *data, std::size_t size, bool strict)
 #endif
 }
 
-// The native and the portable forms of CompressInto (bytes, 32-bit lanes;
-// 16-bit lanes against the lanes selected one by one) and of StartIndex and
-// PickStart on random bytes (at least 128 readable) and a random mask: ""
-// when they agree on the lanes that count.
+// The native and the portable forms of CompressInto (bytes; 16- and 32-bit
+// lanes, which have the portable form alone, against the lanes selected one
+// by one) and of StartIndex and PickStart on random bytes (at least 128
+// readable) and a random mask: "" when they agree on the lanes that count.
+#if HWY_TARGET != HWY_SCALAR
+template <class D, typename T = hn::TFromD<D>>
+bool CompressesAsSelected(D d, const unsigned char *bytes, std::uint64_t mask_bits)
+{
+    T lanes[hn::MaxLanes(d)], got[2 * hn::MaxLanes(d)] = {};
+    std::memcpy(lanes, bytes, sizeof lanes);
+    const std::size_t n = tv::CompressBits(d, hn::LoadU(d, lanes), mask_bits, got);
+    std::size_t selected = 0;
+    for (std::size_t i = 0; i < hn::Lanes(d); ++i)
+        if ((mask_bits >> i & 1) != 0 && got[selected++] != lanes[i])
+            return false;
+    return n == selected;
+}
+#endif
+
 std::string NativeAsPortable(const unsigned char *bytes, std::uint64_t mask_bits)
 {
 #if HWY_TARGET == HWY_SCALAR
@@ -63,27 +78,10 @@ std::string NativeAsPortable(const unsigned char *bytes, std::uint64_t mask_bits
     if (tv::CompressInto(d, hn::LoadU(d, bytes), mask, native) != n ||
         tv::CompressPortable(d, hn::LoadU(d, bytes), mask, portable) != n || std::memcmp(native, portable, n) != 0)
         return "CompressInto, bytes";
-    const hn::CappedTag<std::uint32_t, 16> d32;
-    const auto mask32 = hn::LoadMaskBits(d32, bits);
-    const std::size_t n32 = hn::CountTrue(d32, mask32);
-    std::uint32_t words[16], native32[32] = {}, portable32[32] = {};
-    std::memcpy(words, bytes, sizeof words);
-    const auto points = hn::LoadU(d32, words);
-    if (tv::CompressInto(d32, points, mask32, native32) != n32 ||
-        tv::CompressPortable(d32, points, mask32, portable32) != n32 ||
-        std::memcmp(native32, portable32, 4 * n32) != 0)
-        return "CompressInto, 32-bit lanes";
-    // 16-bit lanes have the portable form alone: against the lanes selected one by one.
-    const hn::CappedTag<std::uint16_t, 32> d16;
-    std::uint16_t halves[32], got16[64] = {};
-    std::memcpy(halves, bytes, sizeof halves);
-    const std::size_t n16 = tv::CompressInto(d16, hn::LoadU(d16, halves), hn::LoadMaskBits(d16, bits), got16);
-    std::size_t selected = 0;
-    for (std::size_t i = 0; i < hn::Lanes(d16); ++i)
-        if ((mask_bits >> i & 1) != 0 && got16[selected++] != halves[i])
-            return "CompressInto, 16-bit lanes";
-    if (n16 != selected)
-        return "CompressInto, 16-bit lanes: count";
+    if (!CompressesAsSelected(hn::CappedTag<std::uint16_t, 32>(), bytes, mask_bits))
+        return "CompressBits, 16-bit lanes";
+    if (!CompressesAsSelected(hn::CappedTag<std::uint32_t, 16>(), bytes, mask_bits))
+        return "CompressBits, 32-bit lanes";
     const auto index = tv::StartIndex(d, mask), index_portable = tv::StartIndexPortable(d, mask);
     hn::Store(index, d, native);
     hn::Store(index_portable, d, portable);

@@ -133,8 +133,7 @@ HWY_INLINE std::size_t CompressInto(D d, hn::Vec<D> v, hn::Mask<D> keep, T *out)
 {
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
     if constexpr (kNative<D>)  // VPCOMPRESSB; four VPCOMPRESSD on AVX3
-        return HWY_TARGET == HWY_AVX3 ? hn::CompressStore(v, keep, d, out)
-                                      : (hn::StoreU(hn::Compress(v, keep), d, out), hn::CountTrue(d, keep));
+        return HWY_TARGET == HWY_AVX3 ? hn::CompressStore(v, keep, d, out) : (hn::StoreU(hn::Compress(v, keep), d, out), hn::CountTrue(d, keep));
     else
 #endif
         return CompressPortable(d, v, keep, out);

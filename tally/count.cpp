@@ -102,7 +102,7 @@ void stage_points(count_stage &stage, const Point *points, std::size_t n) noexce
     // random: after a list where it was taken for more than one character in
     // 32, the next 15 lists go to stage_point.
     std::size_t firsts = 0;
-#pragma GCC unroll 4  // fewer loop instructions a character
+#pragma GCC unroll 8  // fewer loop instructions a character (cjk: 0.98 of the time of 4)
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint32_t c = points[i];
         stage_check(c);

@@ -598,7 +598,6 @@ tally_vector_result Scan(const unsigned char *data, std::size_t size, std::size_
             counted = kGather || every_step ? CountByVector<true>(p, len, strict, *stage, pending)
                                             : CountByVector<false>(p, len, strict, *stage, pending);
         else if (kCompress || every_step) {
-            StagePending(*stage, pending, pending.size());
             if (!chosen)
                 ChooseFrequent(p, len, frequent);
             chosen = true;

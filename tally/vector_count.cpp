@@ -278,6 +278,7 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
     std::uint32_t *out = points;
     std::uint16_t *const bmp = bmp_points[!pending.empty() && pending.data() < bmp_points[1] ? 1 : 0];
     std::uint16_t *out16 = bmp;
+    std::span<const std::uint16_t> waiting = pending;  // a local, which stays in registers
     std::size_t copied = 0;  // the characters of the vectors with one of four bytes, where not gathered
     // One vector; those that reach the end of the sub-block (kTail), with
     // the lanes past it left out.
@@ -292,7 +293,7 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
         const auto start_bytes = hn::RebindMask(d, hn::Gt(hn::BitCast(di, v0), hn::Set(di, -65)));
         const auto starts = kTail ? hn::And(start_bytes, FirstBytes(d, len - i)) : start_bytes;
         const std::size_t here = kTail && len - i < hn::Lanes(d) ? len - i : hn::Lanes(d);
-        StagePending(stage, pending, kStagedAVector);
+        StagePending(stage, waiting, kStagedAVector);
         if constexpr (kGathered)
             DecodeStarts(d, p + i, v0, v1, v2, v3, starts, out, out16);
         else if (hn::AllFalse(d, hn::Gt(v0, hn::Set(d, 0xEF))))
@@ -305,7 +306,8 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
         step(i, std::false_type{});
     for (; i < len; i += hn::Lanes(d))
         step(i, std::true_type{});
-    StagePending(stage, pending, pending.size());
+    StagePending(stage, waiting, waiting.size());
+    pending = {};
     if (!NoErrors(d, error) || !EndsWhole(p, len))
         return -1;
     if (!kGathered)

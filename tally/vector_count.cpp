@@ -258,8 +258,8 @@ HWY_INLINE void StagePending(count_stage &stage, std::span<const std::uint16_t> 
 }
 
 // The 16-bit code points of a sub-block are staged a few with each vector of
-// the next (AVX2 cjk: 0.97-0.98 of the time of staging them at once, AVX3_DL
-// 0.98), so that the staging's chains of loads and stores run beside the
+// the next (AVX2 cjk: 0.955 of the time of staging them at once, AVX3_DL
+// 0.966), so that the staging's chains of loads and stores run beside the
 // decoding; not on AVX3 (1.06).
 constexpr std::size_t kStagedAVector = HWY_TARGET == HWY_AVX3 ? 0 : 8;
 

@@ -278,7 +278,9 @@ std::int64_t CountByVector(const unsigned char *p, std::size_t len, bool strict,
     std::uint32_t *out = points;
     std::uint16_t *const bmp = bmp_points[!pending.empty() && pending.data() < bmp_points[1] ? 1 : 0];
     std::uint16_t *out16 = bmp;
-    std::span<const std::uint16_t> waiting = pending;  // a local, which stays in registers
+    // A local copy of the list, which stays in registers (the counters' byte
+    // stores may alias the caller's, which would be read again after each).
+    std::span<const std::uint16_t> waiting = pending;
     std::size_t copied = 0;  // the characters of the vectors with one of four bytes, where not gathered
     // One vector; those that reach the end of the sub-block (kTail), with
     // the lanes past it left out.

@@ -523,7 +523,7 @@ std::size_t CompressPass(const unsigned char *p, std::size_t len, const unsigned
 
 // Counts every character of p[0..len) of nearly all ASCII as above and the
 // others by their leads, marked in the same pass and decoded after it
-// (FlattenLeads, DecodeLeads), validating it as it goes: every lead is
+// (FlattenLeads, AssembleLeads), validating it as it goes: every lead is
 // checked with the bytes it needs, and the bytes above 0x7F must be exactly
 // the leads and the continuation bytes they need.
 // Returns how many characters there are, or -1, having staged nothing, if

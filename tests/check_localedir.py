@@ -54,7 +54,8 @@ def main():
         expect("prefix /opt/a", configure(a.cmake, src, b, "-DCMAKE_INSTALL_PREFIX=/opt/a"), "/opt/a/share/locale")
         expect("prefix /opt/b after /opt/a", configure(a.cmake, src, b, "-DCMAKE_INSTALL_PREFIX=/opt/b"),
                "/opt/b/share/locale")
-        r = subprocess.run([a.cmake, "--build", b, "--target", "runetally"], capture_output=True, text=True)
+        r = subprocess.run([a.cmake, "--build", b, "--target", "runetally", "--parallel", "2"],
+                           capture_output=True, text=True)
         if r.returncode != 0:
             sys.exit(f"build failed:\n{r.stdout}{r.stderr}")
         if b"\0/opt/b/share/locale\0" not in open(os.path.join(b, "bin", "runetally"), "rb").read():

@@ -60,7 +60,6 @@ import pty
 import re
 import resource
 import shlex
-import signal
 import stat
 import subprocess
 import sys
@@ -232,14 +231,17 @@ STDOUT_TARGETS = {
 
 
 def child_setup(case):
-    """What the child does before it runs the program: default SIGPIPE,
-    closed descriptors, the address-space limit."""
+    """What the child does before it runs the program, if anything: closed
+    descriptors, the address-space limit. (Popen gives it the default
+    SIGPIPE itself; with nothing to do, the child is started by vfork, which
+    takes a sixth of the time of a fork here.)"""
     closed = [fd for fd, key, value in ((0, "stdin-mode", "closed"), (1, "stdout-to", "closed"))
               if case.get(key) == value]
     limit = int(case["limit-as"]) if "limit-as" in case else None
+    if not closed and limit is None:
+        return None
 
     def preexec():
-        signal.signal(signal.SIGPIPE, signal.SIG_DFL)
         for fd in closed:
             os.close(fd)
         if limit is not None:

@@ -49,6 +49,8 @@ if [ "$(cached RUNEKIT_GRAPHEMES)" = ON ]; then
 fi
 # The vector kernels use Highway's headers only: no libhwy at run time.
 check "no Highway library dependency" test -z "$(grep -o 'libhwy' <<<"$(field Depends)")"
+# Nor the compiler's support library: its one helper is linked in.
+check "no support library dependency" test -z "$(grep -o 'libgcc-s' <<<"$(field Depends)")"
 
 # The file list: exactly these files, owned by root, folders and programs
 # 0755, everything else 0644.

@@ -37,6 +37,20 @@ constexpr std::array<std::int8_t, 256> make_extra_bytes() noexcept
 // Continuation bytes announced by each possible first byte (0 for 0x80-0xBF).
 inline constexpr std::array<std::int8_t, 256> utf8_extra_bytes = runekit_detail::make_extra_bytes();
 
+// The bytes allowed after a lead of two to four bytes (C2 to F4): 80..BF,
+// narrowed where the lead would otherwise make an overlong form (E0 80..9F,
+// F0 80..8F), a code point above U+10FFFF (F4 90..) or, with `strict`, an
+// encoded surrogate (ED A0..).
+struct utf8_byte_range {
+    unsigned char low, high;
+};
+
+[[nodiscard]] constexpr utf8_byte_range utf8_second_byte_range(unsigned char lead, bool strict) noexcept
+{
+    return {static_cast<unsigned char>(lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80),
+            static_cast<unsigned char>(lead == 0xF4 ? 0x8F : lead == 0xED && strict ? 0x9F : 0xBF)};
+}
+
 // Marker bits left in the accumulated value of a sequence with E continuation
 // bytes: the lead's length prefix plus 0x80 per continuation byte, each at its
 // shift, modulo 2^32.

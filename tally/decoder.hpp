@@ -24,16 +24,7 @@
         return false;                    // five- and six-byte forms, or cut short
     if (b0 < 0xC2 || b0 > 0xF4)
         return false;                    // overlong C0/C1, and F5-F7 beyond U+10FFFF
-    unsigned char low = 0x80, high = 0xBF;  // range allowed for the first continuation
-    if (b0 == 0xE0)
-        low = 0xA0;                      // E0 80..9F would be overlong
-    else if (b0 == 0xF0)
-        low = 0x90;                      // F0 80..8F would be overlong
-    else if (b0 == 0xF4)
-        high = 0x8F;                     // F4 90.. would exceed U+10FFFF
-    else if (b0 == 0xED && strict)
-        high = 0x9F;                     // ED A0.. would be a surrogate
-    if (seq[1] < low || seq[1] > high)
+    if (const utf8_byte_range r = utf8_second_byte_range(b0, strict); seq[1] < r.low || seq[1] > r.high)
         return false;
     if (e >= 2 && !is_continuation(seq[2]))
         return false;

@@ -61,13 +61,9 @@ judged judge(const unsigned char *p, std::size_t n, bool end, bool strict) noexc
     for (int i = 1; i <= e; ++i) {
         if (static_cast<std::size_t>(i) == n)
             return {end ? verdict::cut_by_end : verdict::partial, i};
-        unsigned char low = 0x80, high = 0xBF;
-        if (i == 1) {
-            low = b0 == 0xE0 ? 0xA0 : b0 == 0xF0 ? 0x90 : 0x80;
-            high = b0 == 0xF4 ? 0x8F : b0 == 0xED && strict ? 0x9F : 0xBF;
-        }
+        const utf8_byte_range r = i == 1 ? utf8_second_byte_range(b0, strict) : utf8_byte_range{0x80, 0xBF};
         const unsigned char b = p[i];
-        if (b >= low && b <= high)
+        if (b >= r.low && b <= r.high)
             continue;
         if (!is_continuation(b))
             return {verdict::cut_short, i};

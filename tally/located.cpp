@@ -6,6 +6,7 @@
 #include "located.hpp"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <span>
@@ -87,13 +88,8 @@ void put(report_line &l, const char *s) noexcept
 
 void put_number(report_line &l, unsigned long long v) noexcept
 {
-    char digits[20];
-    int n = 0;
-    do
-        digits[n++] = static_cast<char>('0' + v % 10);
-    while ((v /= 10) != 0);
-    while (n > 0)
-        l.text[l.used++] = digits[--n];
+    // At most 20 digits (a bound the compiler can see within the line).
+    l.used = static_cast<std::size_t>(std::to_chars(l.text + l.used, l.text + l.used + 20, v).ptr - l.text);
 }
 
 // "0x%02X" of each byte of p[0..n), joined by single spaces.

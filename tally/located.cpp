@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <span>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -106,48 +107,40 @@ void put_bytes(report_line &l, const unsigned char *p, int n) noexcept
     }
 }
 
+// The reason for each verdict of an ill-formed sequence: the text before its
+// bytes, how many of them are shown (0: all of the sequence) and the text
+// after them.
+struct reason_text {
+    const char *before;
+    int shown;
+    const char *after;
+};
+constexpr reason_text reasons[] = {
+    {"", 0, ""},  // character
+    {"", 0, ""},  // partial
+    {"continuation byte ", 1, " without a lead byte"},
+    {"byte ", 1, " is never used in UTF-8"},
+    {"", 0, " is cut short by the end of the input"},
+    {"", 0, " is cut short: a "},
+    {"", 2, " would be an overlong form"},
+    {"", 2, " would be above U+10FFFF"},
+    {"", 2, " would be a surrogate"},
+};
+static_assert(std::size(reasons) == static_cast<std::size_t>(verdict::surrogate) + 1);
+
 // The reason for the ill-formed sequence p[0..j.length), p[j.length] being
 // the byte after it where the reason names one.
 void put_reason(report_line &l, const unsigned char *p, judged j) noexcept
 {
-    switch (j.why) {
-    case verdict::continuation:
-        put(l, "continuation byte ");
-        put_bytes(l, p, 1);
-        put(l, " without a lead byte");
-        break;
-    case verdict::never_used:
-        put(l, "byte ");
-        put_bytes(l, p, 1);
-        put(l, " is never used in UTF-8");
-        break;
-    case verdict::cut_by_end:
-        put_bytes(l, p, j.length);
-        put(l, " is cut short by the end of the input");
-        break;
-    case verdict::cut_short:
-        put_bytes(l, p, j.length);
-        put(l, " is cut short: a ");
+    const reason_text &r = reasons[static_cast<int>(j.why)];
+    put(l, r.before);
+    put_bytes(l, p, r.shown != 0 ? r.shown : j.length);
+    put(l, r.after);
+    if (j.why == verdict::cut_short) {
         put_number(l, static_cast<unsigned>(utf8_extra_bytes[p[0]]) + 1);
         put(l, "-byte character, then ");
         put_bytes(l, p + j.length, 1);
         put(l, ", not a continuation byte");
-        break;
-    case verdict::overlong:
-        put_bytes(l, p, 2);
-        put(l, " would be an overlong form");
-        break;
-    case verdict::too_large:
-        put_bytes(l, p, 2);
-        put(l, " would be above U+10FFFF");
-        break;
-    case verdict::surrogate:
-        put_bytes(l, p, 2);
-        put(l, " would be a surrogate");
-        break;
-    case verdict::character:
-    case verdict::partial:
-        break;
     }
 }
 
